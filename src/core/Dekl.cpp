@@ -1,0 +1,148 @@
+#include "Dekl.h"
+
+#include "Platform.h"
+#include "ProfileFile.h"
+#include "Text.h"
+
+#include <algorithm>
+#include <string_view>
+
+namespace
+{
+
+// Section and key names as files written on Windows hold them.
+constexpr std::string_view SecConnection = "Připojení";
+constexpr std::string_view SecCom = "COMx";
+constexpr std::string_view SecIsa = "PCI-417";
+constexpr std::string_view SecLan = "LX-1417";
+constexpr std::string_view KeyInterface = "Rozhraní";
+constexpr std::string_view KeyAddress = "Adresa";
+constexpr std::string_view KeyRate = "Rychlost";
+constexpr std::string_view KeyBaseAddress = "Bázová adresa";
+constexpr std::string_view KeyComPort = "Číslo portu";
+constexpr std::string_view KeyIpAddress = "IP adresa";
+constexpr std::string_view KeyUdpPort = "UDP port";
+constexpr std::string_view KeyUdpTimeout = "UDP timeout";
+
+// Read back when the file names no interface.
+constexpr std::string_view NoInterface = "jkl";
+
+// Interface names in the file; the position is the kind.
+constexpr std::string_view InterfaceNames[] = {"COMx", "PCI-417", "PCI-1417", "USB-1417",
+                                               "LX-1417"};
+
+} // namespace
+
+TModuleConfig ModuleConfigDefaults()
+{
+    return TModuleConfig{1, 4, {0xFF, 0xFF, 0xFF, 0xFF}, {0xFF, 0xFF, 0xFF, 0xFF}, {0, 0, 0, 0}};
+}
+
+void ConnectionDefaults(TData *D)
+{
+    if (D == nullptr)
+        return;
+    D->Kind = ifCom;
+    D->Address = 0;
+    D->BaudRate = 9600;
+    D->BaseAddress = 0x300;
+    D->ComPort = 1;
+    D->IpAddress = DefaultIpAddress;
+    D->UdpPort = 5000;
+    D->UdpTimeout = 1000;
+    D->StatusText = "Připojení modulu dosud neinicializováno";
+    D->Handle = 0;
+    D->Connected = false;
+    D->InitParams.fill(0);
+    D->ModuleConfig = ModuleConfigDefaults();
+}
+
+std::filesystem::path SettingsFilePath()
+{
+    return platform::ExecutableDirectory() / SettingsFileName;
+}
+
+bool LoadConnection(TData *D)
+{
+    return LoadConnection(D, SettingsFilePath());
+}
+
+bool LoadConnection(TData *D, const std::filesystem::path &file)
+{
+    if (D == nullptr)
+        return false;
+    const ProfileFile ini(file);
+    const std::string name = ini.ReadString(SecConnection, KeyInterface, NoInterface);
+    if (name == NoInterface)
+        return false;
+
+    // Each value falls back to the field's current value; the casts keep
+    // the field's low bits, as the file format has always done.
+    D->Address = uint8_t(ini.ReadInteger(SecConnection, KeyAddress, D->Address));
+    D->BaudRate = uint32_t(ini.ReadInteger(SecConnection, KeyRate, int32_t(D->BaudRate)));
+    D->BaseAddress = uint16_t(ini.ReadInteger(SecIsa, KeyBaseAddress, D->BaseAddress));
+    D->ComPort = uint8_t(ini.ReadInteger(SecCom, KeyComPort, D->ComPort));
+    D->IpAddress = ini.ReadString(SecLan, KeyIpAddress, D->IpAddress);
+    D->UdpPort = uint32_t(ini.ReadInteger(SecLan, KeyUdpPort, int32_t(D->UdpPort)));
+    D->UdpTimeout = uint32_t(ini.ReadInteger(SecLan, KeyUdpTimeout, int32_t(D->UdpTimeout)));
+
+    for (uint8_t kind = 0; kind < std::size(InterfaceNames); ++kind) {
+        if (name == InterfaceNames[kind])
+            D->Kind = kind;
+    }
+    return true;
+}
+
+bool SaveConnection(TData *D)
+{
+    return SaveConnection(D, SettingsFilePath());
+}
+
+bool SaveConnection(TData *D, const std::filesystem::path &file)
+{
+    if (D == nullptr)
+        return false;
+    ProfileFile ini(file);
+    const uint8_t kind = D->Kind <= ifLan ? D->Kind : uint8_t(ifCom);
+    ini.WriteString(SecConnection, KeyInterface, InterfaceNames[kind]);
+    switch (kind) {
+    case ifCom:
+        ini.WriteInteger(SecCom, KeyComPort, D->ComPort);
+        break;
+    case ifIsa:
+        ini.WriteInteger(SecIsa, KeyBaseAddress, D->BaseAddress);
+        break;
+    case ifLan:
+        ini.WriteString(SecLan, KeyIpAddress, D->IpAddress);
+        ini.WriteInteger(SecLan, KeyUdpPort, D->UdpPort);
+        ini.WriteInteger(SecLan, KeyUdpTimeout, D->UdpTimeout);
+        break;
+    default:
+        break;
+    }
+    ini.WriteInteger(SecConnection, KeyAddress, D->Address);
+    ini.WriteInteger(SecConnection, KeyRate, D->BaudRate);
+    return true;
+}
+
+void DataArrayToStr(TDataArray A, std::string &S)
+{
+    std::string bytes;
+    for (std::size_t i = 0; i < A.size(); ++i) {
+        if (A[i] != 0)
+            bytes.push_back(char(A[i] & 0xFF));
+        else if (i > 0)
+            break;
+    }
+    S = Cp1250ToUtf8(bytes);
+}
+
+int StrToDataArray(const std::string &S, TDataArray &A)
+{
+    A.fill(0);
+    const std::string bytes = Utf8ToCp1250(S);
+    const std::size_t n = std::min<std::size_t>(bytes.size(), A.size() - 1);
+    for (std::size_t j = 0; j < n; ++j)
+        A[j + 1] = static_cast<unsigned char>(bytes[j]);
+    return 0;
+}

@@ -1,0 +1,89 @@
+// Declarations every window shares: the connection record, its defaults and
+// settings file, and the text conversions of the driver data arrays.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+
+// Interface kinds; TData::Kind holds one.
+enum : uint8_t { ifCom = 0, ifIsa = 1, ifPci = 2, ifUsb = 3, ifLan = 4 };
+
+// Image of a module's configuration registers. Its byte layout is the
+// register image the configuration dialogs work on, so it must stay packed.
+struct TModuleConfig {
+    uint8_t Address;                      // register 63
+    uint8_t BaudCode;                     // register 62, 0..8
+    std::array<uint8_t, 4> DinNegation;   // registers 33, 36, 39, 42
+    std::array<uint8_t, 4> DoutNegation;  // registers 34, 37, 40, 43
+    std::array<uint8_t, 4> DoutInitState; // registers 32, 35, 38, 41
+
+    bool operator==(const TModuleConfig &) const = default;
+};
+static_assert(sizeof(TModuleConfig) == 14);
+static_assert(offsetof(TModuleConfig, Address) == 0);
+static_assert(offsetof(TModuleConfig, BaudCode) == 1);
+static_assert(offsetof(TModuleConfig, DinNegation) == 2);
+static_assert(offsetof(TModuleConfig, DoutNegation) == 6);
+static_assert(offsetof(TModuleConfig, DoutInitState) == 10);
+
+// Requests, replies and texts exchanged with the driver libraries: one byte
+// value per element.
+using TDataArray = std::array<int32_t, 100>;
+
+// Parameter block handed to DrvInit.
+using TInitParams = std::array<int32_t, 16>;
+
+// The one record of connection settings and connection state of a run.
+// Strings are UTF-8.
+struct TData {
+    uint8_t Kind = 0;
+    uint8_t Address = 0;
+    uint32_t BaudRate = 0;
+    uint16_t BaseAddress = 0;
+    uint8_t ComPort = 0;
+    std::string IpAddress;
+    uint32_t UdpPort = 0;
+    uint32_t UdpTimeout = 0;
+    std::string StatusText;
+    int32_t Handle = 0;
+    bool Connected = false;
+    std::string ModuleName;
+    TInitParams InitParams{};
+    TModuleConfig ModuleConfig{};
+};
+
+// The LAN converter's address until the user enters another.
+inline constexpr const char *DefaultIpAddress = "192.168.1.100";
+
+inline constexpr const char *SettingsFileName = "W_korval.ini";
+
+// Shown by the main window when the record cannot be created.
+inline constexpr const char *TextNoDataStructures = "Nelze vytvořit datové struktury programu";
+
+// The record's start values; ModuleName is left alone. Null is ignored.
+void ConnectionDefaults(TData *D);
+
+TModuleConfig ModuleConfigDefaults();
+
+// "W_korval.ini" in the executable's directory.
+std::filesystem::path SettingsFilePath();
+
+// Reads the settings file into D, each missing or unreadable value keeping
+// the field's current value. True when the file named an interface.
+bool LoadConnection(TData *D);
+bool LoadConnection(TData *D, const std::filesystem::path &file);
+
+// Writes D to the settings file. False when D is null. Throws
+// ProfileWriteError ("Unable to write to <path>") when a key cannot be
+// written; the keys written before it stay in the file.
+bool SaveConnection(TData *D);
+bool SaveConnection(TData *D, const std::filesystem::path &file);
+
+// Text held in a data array, ending at the first 0 from element 1 on.
+void DataArrayToStr(TDataArray A, std::string &S);
+
+// Puts at most 99 characters of S into elements 1..99; always returns 0.
+int StrToDataArray(const std::string &S, TDataArray &A);

@@ -1,0 +1,164 @@
+#include "Platform.h"
+
+#include <algorithm>
+#include <bit>
+#include <cctype>
+#include <cerrno>
+#include <cstdlib>
+#include <string>
+#include <system_error>
+
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace platform
+{
+
+fs::path ExecutableDirectory()
+{
+    std::error_code ec;
+    fs::path exe = fs::read_symlink("/proc/self/exe", ec);
+    if (ec)
+        return {};
+    return exe.parent_path();
+}
+
+std::string DriverLibraryFileName(std::string_view windowsName)
+{
+    std::string stem(windowsName.substr(0, windowsName.rfind('.')));
+    std::transform(stem.begin(), stem.end(), stem.begin(),
+                   [](unsigned char c) { return char(std::tolower(c)); });
+    return "lib" + stem + ".so";
+}
+
+namespace
+{
+
+bool SameDirectory(const fs::path &a, const fs::path &b)
+{
+    std::error_code ec;
+    return fs::equivalent(a, b, ec);
+}
+
+// The loader searches LD_LIBRARY_PATH before its cache; an empty or relative
+// entry there makes it search the current directory. Such a search is only
+// refused when it could actually find a planted file, so ordinary settings
+// keep working.
+bool LoaderWouldSearchCwd(const std::string &file, const fs::path &allowed)
+{
+    std::error_code ec;
+    fs::path cwd = fs::current_path(ec);
+    if (ec || SameDirectory(cwd, allowed) || !fs::exists(cwd / file, ec))
+        return false;
+    const char *env = std::getenv("LD_LIBRARY_PATH");
+    if (env == nullptr)
+        return false;
+    std::string list(env);
+    std::size_t start = 0;
+    while (start <= list.size()) {
+        std::size_t end = list.find_first_of(":;", start);
+        if (end == std::string::npos)
+            end = list.size();
+        fs::path entry = list.substr(start, end - start);
+        if (entry.empty() || entry.is_relative() || SameDirectory(entry, cwd))
+            return true;
+        start = end + 1;
+    }
+    return false;
+}
+
+} // namespace
+
+LibraryHandle LoadDriverLibrary(std::string_view windowsName, const fs::path &directory)
+{
+    const std::string file = DriverLibraryFileName(windowsName);
+    if (!directory.empty() && directory.is_absolute()) {
+        if (void *h = dlopen((directory / file).c_str(), RTLD_NOW | RTLD_LOCAL))
+            return h;
+    }
+    // A bare name makes the loader search its ordinary places, which do not
+    // include the current directory unless LD_LIBRARY_PATH says so.
+    if (LoaderWouldSearchCwd(file, directory))
+        return nullptr;
+    return dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
+}
+
+LibraryEntry FindEntry(LibraryHandle library, const char *name)
+{
+    if (library == nullptr)
+        return nullptr;
+    return std::bit_cast<LibraryEntry>(dlsym(library, name));
+}
+
+void UnloadLibrary(LibraryHandle library)
+{
+    if (library != nullptr)
+        dlclose(library);
+}
+
+namespace
+{
+
+bool WriteAll(int fd, std::string_view bytes)
+{
+    while (!bytes.empty()) {
+        ssize_t n = ::write(fd, bytes.data(), bytes.size());
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        bytes.remove_prefix(std::size_t(n));
+    }
+    return true;
+}
+
+// The rename is durable only once the directory entry itself is on disk.
+void SyncDirectory(const fs::path &dir)
+{
+    int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
+}
+
+} // namespace
+
+bool ReplaceFileContents(const fs::path &target, std::string_view bytes)
+{
+    std::error_code ec;
+    fs::path real = fs::weakly_canonical(fs::absolute(target, ec), ec);
+    if (ec)
+        real = target;
+
+    // A read-only settings file is the user's way of protecting it.
+    mode_t mask = ::umask(0);
+    ::umask(mask);
+    mode_t mode = 0666 & ~mask;
+    struct stat st;
+    if (::stat(real.c_str(), &st) == 0) {
+        if (::access(real.c_str(), W_OK) != 0)
+            return false;
+        mode = st.st_mode & 07777;
+    }
+
+    std::string tmp = real.string() + ".XXXXXX";
+    int fd = ::mkstemp(tmp.data());
+    if (fd < 0)
+        return false;
+    bool ok = ::fchmod(fd, mode) == 0 && WriteAll(fd, bytes) && ::fsync(fd) == 0;
+    ok = (::close(fd) == 0) && ok;
+    if (ok && ::rename(tmp.c_str(), real.c_str()) == 0) {
+        SyncDirectory(real.parent_path());
+        return true;
+    }
+    ::unlink(tmp.c_str());
+    return false;
+}
+
+} // namespace platform

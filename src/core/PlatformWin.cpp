@@ -1,0 +1,96 @@
+#include "Platform.h"
+
+#include <string>
+#include <vector>
+
+#include <windows.h>
+
+namespace fs = std::filesystem;
+
+namespace platform
+{
+
+fs::path ExecutableDirectory()
+{
+    std::vector<wchar_t> buf(MAX_PATH);
+    for (;;) {
+        DWORD n = GetModuleFileNameW(nullptr, buf.data(), DWORD(buf.size()));
+        if (n == 0)
+            return {};
+        if (n < buf.size())
+            return fs::path(std::wstring(buf.data(), n)).parent_path();
+        buf.resize(buf.size() * 2);
+    }
+}
+
+std::string DriverLibraryFileName(std::string_view windowsName)
+{
+    return std::string(windowsName);
+}
+
+LibraryHandle LoadDriverLibrary(std::string_view windowsName, const fs::path &directory)
+{
+    const std::string file(windowsName);
+    if (!directory.empty() && directory.is_absolute()) {
+        // The directory's own dependencies resolve beside the driver, not in
+        // the current directory.
+        fs::path full = directory / file;
+        if (HMODULE h =
+                LoadLibraryExW(full.c_str(), nullptr,
+                               LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32))
+            return h;
+    }
+    // The application directory and System32 only: never the current
+    // directory or PATH, where a planted library could wait.
+    return LoadLibraryExA(file.c_str(), nullptr,
+                          LOAD_LIBRARY_SEARCH_APPLICATION_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32);
+}
+
+LibraryEntry FindEntry(LibraryHandle library, const char *name)
+{
+    if (library == nullptr)
+        return nullptr;
+    return reinterpret_cast<LibraryEntry>(GetProcAddress(static_cast<HMODULE>(library), name));
+}
+
+void UnloadLibrary(LibraryHandle library)
+{
+    if (library != nullptr)
+        FreeLibrary(static_cast<HMODULE>(library));
+}
+
+bool ReplaceFileContents(const fs::path &target, std::string_view bytes)
+{
+    std::error_code ec;
+    fs::path real = fs::absolute(target, ec);
+    if (ec)
+        real = target;
+
+    DWORD attrs = GetFileAttributesW(real.c_str());
+    if (attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_READONLY))
+        return false;
+
+    fs::path tmp = real;
+    tmp += L".tmp" + std::to_wstring(GetCurrentProcessId());
+    HANDLE h = CreateFileW(tmp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return false;
+    bool ok = true;
+    while (ok && !bytes.empty()) {
+        DWORD chunk = bytes.size() > 0x10000000 ? 0x10000000 : DWORD(bytes.size());
+        DWORD written = 0;
+        ok = WriteFile(h, bytes.data(), chunk, &written, nullptr) && written > 0;
+        if (ok)
+            bytes.remove_prefix(written);
+    }
+    ok = ok && FlushFileBuffers(h);
+    ok = CloseHandle(h) && ok;
+    if (ok &&
+        MoveFileExW(tmp.c_str(), real.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        return true;
+    DeleteFileW(tmp.c_str());
+    return false;
+}
+
+} // namespace platform

@@ -1,0 +1,237 @@
+#include "ProfileFile.h"
+
+#include "Platform.h"
+#include "Text.h"
+
+#include <algorithm>
+#include <fstream>
+#include <optional>
+#include <sstream>
+
+namespace
+{
+
+constexpr std::string_view kBlanks = " \t";
+constexpr std::string_view kCrlf = "\r\n";
+constexpr std::size_t npos = std::string_view::npos;
+
+std::string_view Trim(std::string_view text)
+{
+    const std::size_t first = text.find_first_not_of(kBlanks);
+    if (first == npos) {
+        return {};
+    }
+    return text.substr(first, text.find_last_not_of(kBlanks) - first + 1);
+}
+
+char AsciiLower(char c)
+{
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+// Only ASCII letters fold: Windows-1250 letters such as 'Ř' and 'ř' differ
+// by the same bit, but the files compare them exactly.
+bool SameName(std::string_view a, std::string_view b)
+{
+    return std::ranges::equal(a, b, {}, AsciiLower, AsciiLower);
+}
+
+// The name in a "[name]" header line; nothing for any other line.
+std::optional<std::string_view> SectionName(std::string_view line)
+{
+    const std::size_t open = line.find_first_not_of(kBlanks);
+    if (open == npos || line[open] != '[') {
+        return std::nullopt;
+    }
+    const std::size_t close = line.find(']', open + 1);
+    if (close == npos) {
+        return std::nullopt;
+    }
+    return Trim(line.substr(open + 1, close - open - 1));
+}
+
+// The key of a "key=value" line; nothing for comments and lines without '='.
+std::optional<std::string_view> KeyName(std::string_view line)
+{
+    const std::size_t first = line.find_first_not_of(kBlanks);
+    const std::size_t equals = line.find('=');
+    if (first == npos || line[first] == ';' || equals == npos) {
+        return std::nullopt;
+    }
+    return Trim(line.substr(0, equals));
+}
+
+std::string_view ValueOf(std::string_view line)
+{
+    std::string_view value = Trim(line.substr(line.find('=') + 1));
+    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+        value.back() == value.front()) {
+        value = value.substr(1, value.size() - 2);
+    }
+    return value;
+}
+
+template <typename Lines> std::string Join(const Lines &lines)
+{
+    std::string bytes;
+    for (const auto &line : lines) {
+        bytes += line.text;
+        bytes += line.end;
+    }
+    return bytes;
+}
+
+bool HasLineBreak(std::string_view text)
+{
+    return text.find_first_of(kCrlf) != npos;
+}
+
+// Names and values that would change the file's structure: a section name
+// closing its header early, a key that reads back as a comment, a header
+// or another key, and anything splitting the line.
+void CheckWritable(std::string_view section, std::string_view key, std::string_view value)
+{
+    if (section.find(']') != npos || HasLineBreak(section)) {
+        throw std::invalid_argument("section name cannot be written");
+    }
+    const std::string_view trimmedKey = Trim(key);
+    if (trimmedKey.empty() || trimmedKey.front() == ';' || trimmedKey.front() == '[' ||
+        key.find('=') != npos || HasLineBreak(key)) {
+        throw std::invalid_argument("key name cannot be written");
+    }
+    if (HasLineBreak(value)) {
+        throw std::invalid_argument("value cannot be written");
+    }
+}
+
+} // namespace
+
+ProfileWriteError::ProfileWriteError(const std::filesystem::path &path)
+    : std::runtime_error("Unable to write to " + path.string())
+{
+}
+
+ProfileFile::ProfileFile(std::filesystem::path path) : path_(std::move(path))
+{
+    std::ifstream in(path_, std::ios::binary);
+    if (!in) {
+        return;
+    }
+    std::ostringstream buffer;
+    buffer << in.rdbuf();
+    const std::string bytes = std::move(buffer).str();
+
+    // Each line keeps its own terminator so untouched lines are saved as read.
+    for (std::size_t start = 0; start < bytes.size();) {
+        const std::size_t end = bytes.find_first_of(kCrlf, start);
+        if (end == npos) {
+            lines_.push_back({bytes.substr(start), ""});
+            break;
+        }
+        const std::size_t endSize = bytes.compare(end, 2, kCrlf) == 0 ? 2 : 1;
+        lines_.push_back({bytes.substr(start, end - start), bytes.substr(end, endSize)});
+        start = end + endSize;
+    }
+}
+
+ProfileFile::Location ProfileFile::Locate(std::string_view section, std::string_view key) const
+{
+    Location location{npos, npos, npos};
+    section = Trim(section);
+    key = Trim(key);
+    std::size_t i = 0;
+    while (i < lines_.size()) {
+        const auto name = SectionName(lines_[i].text);
+        if (name && SameName(*name, section)) {
+            break;
+        }
+        ++i;
+    }
+    if (i == lines_.size()) {
+        return location;
+    }
+    location.header = i;
+    location.insert = i + 1;
+    for (++i; i < lines_.size() && !SectionName(lines_[i].text); ++i) {
+        const std::string_view text = lines_[i].text;
+        if (Trim(text).empty()) {
+            continue;
+        }
+        location.insert = i + 1;
+        const auto name = KeyName(text);
+        if (location.key == npos && name && SameName(*name, key)) {
+            location.key = i;
+        }
+    }
+    return location;
+}
+
+std::string ProfileFile::ReadString(std::string_view section, std::string_view key,
+                                    std::string_view fallback) const
+{
+    const Location location = Locate(Utf8ToCp1250(section), Utf8ToCp1250(key));
+    if (location.key == npos) {
+        return std::string(fallback);
+    }
+    return Cp1250ToUtf8(ValueOf(lines_[location.key].text));
+}
+
+int32_t ProfileFile::ReadInteger(std::string_view section, std::string_view key,
+                                 int32_t fallback) const
+{
+    const Location location = Locate(Utf8ToCp1250(section), Utf8ToCp1250(key));
+    if (location.key == npos) {
+        return fallback;
+    }
+    return TextToIntDef(ValueOf(lines_[location.key].text), fallback);
+}
+
+void ProfileFile::WriteString(std::string_view section, std::string_view key,
+                              std::string_view value)
+{
+    const std::string sectionBytes = Utf8ToCp1250(section);
+    const std::string keyBytes = Utf8ToCp1250(key);
+    const std::string valueBytes = Utf8ToCp1250(value);
+    CheckWritable(sectionBytes, keyBytes, valueBytes);
+
+    const Location location = Locate(sectionBytes, keyBytes);
+    std::vector<Line> lines = lines_;
+    if (location.key != npos) {
+        // The key keeps its spelling and spacing from the file.
+        std::string &text = lines[location.key].text;
+        text.erase(text.find('=') + 1);
+        text += valueBytes;
+    } else if (location.header != npos) {
+        // Blank lines separating the next section stay after the new key.
+        Line &last = lines[location.insert - 1];
+        if (last.end.empty()) {
+            last.end = kCrlf;
+        }
+        lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(location.insert),
+                     Line{keyBytes + '=' + valueBytes, std::string(kCrlf)});
+    } else {
+        if (!lines.empty()) {
+            if (lines.back().end.empty()) {
+                lines.back().end = kCrlf;
+            }
+            lines.push_back({"", std::string(kCrlf)});
+        }
+        lines.push_back({'[' + sectionBytes + ']', std::string(kCrlf)});
+        lines.push_back({keyBytes + '=' + valueBytes, std::string(kCrlf)});
+    }
+
+    if (!platform::ReplaceFileContents(path_, Join(lines))) {
+        throw ProfileWriteError(path_);
+    }
+    lines_ = std::move(lines);
+}
+
+void ProfileFile::WriteInteger(std::string_view section, std::string_view key, int64_t value)
+{
+    WriteString(section, key, std::to_string(value));
+}
+
+std::string ProfileFile::Bytes() const
+{
+    return Join(lines_);
+}

@@ -1,0 +1,69 @@
+// Key-by-key access to an INI settings file with the behaviour of the
+// Windows private-profile functions, so that files written on Windows and
+// here read the same:
+//  - section and key names match without regard to ASCII letter case and
+//    to blanks around them;
+//  - values are trimmed of blanks and of one pair of matching quotes;
+//  - the first of duplicate sections or keys is the one read and written;
+//  - comment lines (';'), blank lines and everything not written stay byte
+//    for byte as they were;
+//  - a write replaces the value of an existing key in place, or appends the
+//    key to its section, or appends the section; new lines end in CRLF;
+//  - the file is Windows-1250 on disk; names and values are UTF-8 here.
+// Every write saves the whole file at once (platform::ReplaceFileContents),
+// so a failed or interrupted write leaves the file as it was.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// A key could not be written; what() is "Unable to write to <full path>".
+class ProfileWriteError : public std::runtime_error
+{
+  public:
+    explicit ProfileWriteError(const std::filesystem::path &path);
+};
+
+class ProfileFile
+{
+  public:
+    // Reads the file once; a missing or unreadable file reads as empty.
+    explicit ProfileFile(std::filesystem::path path);
+
+    const std::filesystem::path &Path() const { return path_; }
+
+    std::string ReadString(std::string_view section, std::string_view key,
+                           std::string_view fallback) const;
+    // The value by TryTextToInt, or `fallback` when the key is missing or
+    // its value is not a number.
+    int32_t ReadInteger(std::string_view section, std::string_view key, int32_t fallback) const;
+
+    // Throws ProfileWriteError when the file cannot be saved; the file on
+    // disk and this object then keep their earlier content.
+    void WriteString(std::string_view section, std::string_view key, std::string_view value);
+    void WriteInteger(std::string_view section, std::string_view key, int64_t value);
+
+    // The file's content as it would be saved, Windows-1250 bytes.
+    std::string Bytes() const;
+
+  private:
+    struct Line {
+        std::string text; // without its line end, Windows-1250 bytes
+        std::string end;  // "\r\n", "\n", "\r" or "" for an unterminated last line
+    };
+    // Where a key is, or would go, in the first matching section; npos for
+    // what is missing. Names are Windows-1250 bytes.
+    struct Location {
+        std::size_t header; // the section's header line
+        std::size_t key;    // the key's line
+        std::size_t insert; // after the section's last non-blank line
+    };
+    Location Locate(std::string_view section, std::string_view key) const;
+
+    std::filesystem::path path_;
+    std::vector<Line> lines_;
+};

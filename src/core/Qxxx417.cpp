@@ -1,0 +1,196 @@
+#include "Qxxx417.h"
+
+#include "Platform.h"
+#include "q417drv.h"
+
+#include <string>
+
+namespace
+{
+
+struct LibraryName {
+    const char *file;   // as the system names it on Windows
+    const char *prefix; // of its seven entries
+};
+
+constexpr LibraryName Libraries[] = {
+    {"QCOM417.DLL", "QCOM417_"},   {"QPCI417.DLL", "QPCI417_"}, {"QPCI1417.DLL", "QPCI1417_"},
+    {"QUSB1417.DLL", "QUSB1417_"}, {"QLX1417.DLL", "QLX1417_"},
+};
+constexpr uint8_t KindCount = std::size(Libraries);
+
+// Entries of the loaded library, filled all or nothing. Init has one slot
+// per call form; only the slot of the loaded kind is set.
+struct DriverTable {
+    q417_version_fn Version = nullptr;
+    q417_init_port_fn InitPort = nullptr;
+    q417_init_plain_fn InitPlain = nullptr;
+    q417_init_params_fn InitParams = nullptr;
+    q417_setconfig_fn SetConfig = nullptr;
+    q417_getconfig_fn GetConfig = nullptr;
+    q417_send_fn Send = nullptr;
+    q417_done_fn Done = nullptr;
+    q417_error_fn Error = nullptr;
+};
+
+// There is only ever one connection, so one library and one table.
+platform::LibraryHandle Library = nullptr;
+DriverTable Entries;
+std::filesystem::path LibraryDirectory;
+bool LibraryDirectorySet = false;
+
+void Unload()
+{
+    Entries = DriverTable{};
+    platform::UnloadLibrary(Library);
+    Library = nullptr;
+}
+
+template <typename Fn> Fn Entry(platform::LibraryEntry e)
+{
+    return reinterpret_cast<Fn>(e);
+}
+
+// Looks the seven entries up in their fixed order; false when any is missing.
+bool Bind(uint8_t kind)
+{
+    static constexpr const char *Suffixes[] = {"Version", "Init", "SetConfig", "GetConfig",
+                                               "Send",    "Done", "Error"};
+    platform::LibraryEntry found[std::size(Suffixes)] = {};
+    for (std::size_t i = 0; i < std::size(Suffixes); ++i) {
+        const std::string name = std::string(Libraries[kind].prefix) + Suffixes[i];
+        found[i] = platform::FindEntry(Library, name.c_str());
+        if (found[i] == nullptr)
+            return false;
+    }
+    DriverTable t;
+    t.Version = Entry<q417_version_fn>(found[0]);
+    if (kind == ifCom || kind == ifIsa)
+        t.InitPort = Entry<q417_init_port_fn>(found[1]);
+    else if (kind == ifLan)
+        t.InitParams = Entry<q417_init_params_fn>(found[1]);
+    else
+        t.InitPlain = Entry<q417_init_plain_fn>(found[1]);
+    t.SetConfig = Entry<q417_setconfig_fn>(found[2]);
+    t.GetConfig = Entry<q417_getconfig_fn>(found[3]);
+    t.Send = Entry<q417_send_fn>(found[4]);
+    t.Done = Entry<q417_done_fn>(found[5]);
+    t.Error = Entry<q417_error_fn>(found[6]);
+    Entries = t;
+    return true;
+}
+
+std::string LibraryText(int32_t code)
+{
+    if (code >= DrvLoadFailed && code < DrvLoadFailed + KindCount)
+        return std::string("chyba inicializace knihovny ") + Libraries[code - DrvLoadFailed].file;
+    if (code >= DrvBadLibrary && code < DrvBadLibrary + KindCount)
+        return std::string("chybná knihovna ") + Libraries[code - DrvBadLibrary].file;
+    return "neznámý chybový kód";
+}
+
+} // namespace
+
+void DrvSetLibraryDirectory(const std::filesystem::path &directory)
+{
+    LibraryDirectory = directory;
+    LibraryDirectorySet = true;
+}
+
+int32_t DrvInit(uint8_t Kind, int32_t &Handle, TInitParams Params)
+{
+    // A library left loaded by a failed Init is released before the next
+    // load, so repeated attempts do not pile up loaded libraries.
+    Unload();
+    if (Kind >= KindCount)
+        return DrvNotLoaded;
+
+    const std::filesystem::path dir =
+        LibraryDirectorySet ? LibraryDirectory : platform::ExecutableDirectory();
+    Library = platform::LoadDriverLibrary(Libraries[Kind].file, dir);
+    if (Library == nullptr)
+        return DrvLoadFailed + Kind;
+    if (!Bind(Kind)) {
+        Unload();
+        return DrvBadLibrary + Kind;
+    }
+
+    if (Entries.InitPort != nullptr)
+        return Entries.InitPort(&Handle, Params[0]);
+    if (Entries.InitParams != nullptr)
+        return Entries.InitParams(&Handle, Params.data());
+    return Entries.InitPlain(&Handle);
+}
+
+int32_t DrvSetConfig(uint8_t Kind, int32_t Handle, uint32_t Rate, uint32_t TimeOut, int32_t Retries)
+{
+    if (Kind >= KindCount || Entries.SetConfig == nullptr)
+        return DrvNotLoaded;
+    return Entries.SetConfig(Handle, int32_t(Rate), int32_t(TimeOut), Retries);
+}
+
+int32_t DrvSend(uint8_t Kind, int32_t Handle, const TDataArray &Request, TDataArray &Reply,
+                int32_t &XOut, int32_t &Status)
+{
+    if (Kind >= KindCount || Entries.Send == nullptr)
+        return DrvNotLoaded;
+    return Entries.Send(Handle, Request.data(), Reply.data(), &XOut, &Status);
+}
+
+int32_t DrvDone(uint8_t Kind, int32_t &Handle)
+{
+    if (Kind >= KindCount || Entries.Done == nullptr)
+        return DrvNotLoaded;
+    const int32_t result = Entries.Done(&Handle);
+    Unload();
+    return result;
+}
+
+int32_t DrvErrorText(uint8_t Kind, uint32_t Code, TDataArray &Text)
+{
+    if (Code < uint32_t(DrvLoadFailed)) {
+        if (Kind >= KindCount || Entries.Error == nullptr)
+            return DrvNotLoaded;
+        return Entries.Error(int32_t(Code), Text.data());
+    }
+    return StrToDataArray(LibraryText(Code > 0x7FFFFFFFu ? -1 : int32_t(Code)), Text);
+}
+
+void ModuleCall(uint8_t Kind, int32_t Handle, uint8_t Address, uint8_t Cmd, uint8_t Sub, uint8_t &X,
+                uint8_t &D0, uint8_t &D1, uint8_t &D2, uint8_t &D3, uint8_t &Status,
+                TDataArray &Reply)
+{
+    if (Handle == 0)
+        return;
+
+    // The request lives on the stack and cannot fail to be composed, so
+    // DrvNotComposed is never raised here.
+    TDataArray request{};
+    request[0] = Address;
+    request[1] = Cmd;
+    request[2] = Sub;
+    request[3] = X;
+    request[4] = D0;
+    request[5] = D1;
+    request[6] = D2;
+    request[7] = D3;
+
+    int32_t xOut = 0;
+    int32_t s = 0;
+    const int32_t r = DrvSend(Kind, Handle, request, Reply, xOut, s);
+    if (r != 0)
+        s = r;
+
+    // A code that does not fit the 8-bit status must not truncate to 0 and
+    // pass for success; 255 has the text "neznámý chybový kód".
+    Status = (s >= 0 && s <= 0xFF) ? uint8_t(s) : 0xFF;
+    if (s == 0) {
+        X = uint8_t(xOut & 0xFF);
+        D0 = uint8_t(Reply[0] & 0xFF);
+        D1 = uint8_t(Reply[1] & 0xFF);
+        D2 = uint8_t(Reply[2] & 0xFF);
+        D3 = uint8_t(Reply[3] & 0xFF);
+    } else {
+        X = D0 = D1 = D2 = D3 = 0;
+    }
+}

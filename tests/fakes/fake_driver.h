@@ -1,0 +1,49 @@
+/* A driver library for tests: it records every call and answers as the
+ * test sets it up. Built once per prefix and Init form from fake_driver.c.
+ * A test reaches the state of a loaded copy through fake_state(). */
+#ifndef FAKE_DRIVER_H
+#define FAKE_DRIVER_H
+
+#include "q417drv.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#define FAKE_LOG_LEN 512
+
+struct fake_state {
+    /* what the library was called with */
+    char log[FAKE_LOG_LEN];               /* entry names in call order, ' '-separated */
+    int32_t init_form;                    /* 1 port, 2 plain, 3 params */
+    int32_t init_param;                   /* port form */
+    int32_t init_params[Q417_PARAMS_LEN]; /* params form */
+    char init_ip_text[64];                /* the text params[0]/[3] pointed to during Init */
+    int32_t setconfig_args[4];
+    int32_t send_handle;
+    int32_t send_request[Q417_ARRAY_LEN];
+    int32_t send_count;
+    int32_t done_handle;
+    int32_t error_code;
+
+    /* how it answers */
+    int32_t init_result;
+    int32_t init_handle; /* written through the pointer when init_result is 0 */
+    int32_t setconfig_result;
+    int32_t send_result;
+    int32_t send_status;
+    int32_t send_x;
+    int32_t send_reply[4]; /* D0..D3 */
+    int32_t done_result;
+    int32_t done_handle_out;
+};
+
+/* Text the fake's Error entry gives for a code: "fake error <code>". */
+
+Q417_EXPORT struct fake_state *fake_get_state(void);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

@@ -1,0 +1,182 @@
+#include "ProfileFile.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <tuple>
+
+namespace fs = std::filesystem;
+
+namespace
+{
+
+class ProfileFileTest : public testing::Test
+{
+  protected:
+    void SetUp() override
+    {
+        const std::string name = "profile-" + std::to_string(std::random_device{}());
+        const fs::path dir = fs::temp_directory_path() / name;
+        ASSERT_TRUE(fs::create_directory(dir));
+        dir_ = dir;
+        path_ = dir_ / "korval.ini";
+    }
+    void TearDown() override
+    {
+        if (dir_.empty()) {
+            return;
+        }
+        std::error_code ignored;
+        fs::permissions(dir_, fs::perms::owner_all, fs::perm_options::add, ignored);
+        fs::remove_all(dir_, ignored);
+    }
+
+    void Put(std::string_view bytes) const { std::ofstream(path_, std::ios::binary) << bytes; }
+    std::string Get() const
+    {
+        std::ostringstream bytes;
+        bytes << std::ifstream(path_, std::ios::binary).rdbuf();
+        return std::move(bytes).str();
+    }
+    // Writes into `before` (empty: no file) and checks the file and the object.
+    void ExpectWrite(std::string_view before, std::string_view section, std::string_view key,
+                     std::string_view value, std::string_view expected)
+    {
+        fs::remove(path_);
+        if (!before.empty()) {
+            Put(before);
+        }
+        ProfileFile profile(path_);
+        profile.WriteString(section, key, value);
+        EXPECT_EQ(Get(), expected);
+        EXPECT_EQ(profile.Bytes(), expected);
+    }
+
+    static void ExpectWriteFailure(ProfileFile &profile, const std::string &before)
+    {
+        try {
+            profile.WriteString("a", "x", "2");
+            ADD_FAILURE() << "no ProfileWriteError";
+        } catch (const ProfileWriteError &error) {
+            EXPECT_EQ(error.what(), "Unable to write to " + profile.Path().string());
+        }
+        EXPECT_EQ(profile.Bytes(), before);
+        EXPECT_EQ(profile.ReadString("a", "x", "-"), "1");
+    }
+
+    fs::path dir_;
+    fs::path path_;
+};
+
+// As saved on Windows: Windows-1250, CRLF, comments, blanks, quotes, duplicates.
+constexpr std::string_view kWindowsFile = "k=outside\r\n"
+                                          "; Nastaven\xED\r\n"
+                                          "\r\n"
+                                          "[P\xF8ipojen\xED]\r\n"
+                                          "Rozhran\xED=PCI\r\n"
+                                          ";Adresa=1\r\n"
+                                          "  \xC8\xEDslo portu \t=  0x378  \r\n"
+                                          "B\xE1zov\xE1 adresa=\"$300\"\r\n"
+                                          "Popis=' Karta \xE8. 1 '\r\n"
+                                          "Quoted=\"\"x\"\"\r\n"
+                                          "Mixed=\"x'\r\n"
+                                          "Odd=\"\r\n"
+                                          "Eq=a=b\r\n"
+                                          "rozhran\xED=second\r\n"
+                                          "\r\n"
+                                          "[ Jin\xE9 ]\r\n"
+                                          "K@=at\r\n"
+                                          "[p\xF8ipojen\xED]\r\n"
+                                          "Extra=duplicate section\r\n";
+
+TEST_F(ProfileFileTest, ReadsWindowsFile)
+{
+    Put(kWindowsFile);
+    const ProfileFile profile(path_);
+    EXPECT_EQ(profile.Bytes(), kWindowsFile);
+    // clang-format off
+    const std::pair<std::string_view, std::string_view> values[] = {
+        {"Rozhraní", "PCI"}, {"ROZHRANí", "PCI"}, {"RozhranÍ", "-"}, {" Číslo portu\t", "0x378"},
+        {"Bázová adresa", "$300"}, {"Popis", " Karta č. 1 "}, {"Quoted", "\"x\""},
+        {"Mixed", "\"x'"}, {"Odd", "\""}, {"Eq", "a=b"}, {";Adresa", "-"}, {"Extra", "-"},
+    };
+    // clang-format on
+    for (const auto &[key, value] : values) {
+        EXPECT_EQ(profile.ReadString(" připojení\t", key, "-"), value) << key;
+    }
+    EXPECT_EQ(profile.ReadInteger("Připojení", "Číslo portu", -1), 0x378);
+    EXPECT_EQ(profile.ReadInteger("Připojení", "Bázová adresa", -1), 0x300);
+    EXPECT_EQ(profile.ReadInteger("Připojení", "Rozhraní", -1), -1);
+    EXPECT_EQ(profile.ReadInteger("Připojení", "Chybí", -1), -1);
+    // Only ASCII letters fold; 'Ř'/'ř' and '@'/'`' differ by the same bit.
+    EXPECT_EQ(profile.ReadString("PŘIPOJENÍ", "Rozhraní", "-"), "-");
+    EXPECT_EQ(profile.ReadString("jiné", "k@", "-"), "at");
+    EXPECT_EQ(profile.ReadString("jiné", "k`", "-"), "-");
+    EXPECT_EQ(profile.ReadString("Chybí", "Rozhraní", "-"), "-");
+    EXPECT_EQ(profile.ReadString("", "k", "-"), "-");
+    EXPECT_EQ(ProfileFile(dir_ / "missing.ini").ReadString("Připojení", "Rozhraní", "-"), "-");
+}
+
+TEST_F(ProfileFileTest, WritesCreateReplaceInsertAppend)
+{
+    // A missing file is created with CRLF lines in Windows-1250.
+    ExpectWrite("", "Připojení", "Rozhraní", "Sériový",
+                "[P\xF8ipojen\xED]\r\nRozhran\xED=S\xE9riov\xFD\r\n");
+    // Replacing keeps the key's spelling and spacing, the line end and every other byte.
+    std::string expected(kWindowsFile);
+    expected.replace(expected.find("=  0x378  "), 10, "=$2F8");
+    ExpectWrite(kWindowsFile, "připojení", "Číslo portu", "$2F8", expected);
+    ExpectWrite("[a]\nx=1\n\n[b]\ny=2", "b", "Y", "3", "[a]\nx=1\n\n[b]\ny=3");
+    // A new key goes after the section's last line, before the separator.
+    ExpectWrite("[a]\nx=1\n;note\n \n\n[b]\n", "A", "z", "9", "[a]\nx=1\n;note\nz=9\r\n \n\n[b]\n");
+    ExpectWrite("[a]\r\nx=1", "a", "z", "9", "[a]\r\nx=1\r\nz=9\r\n");
+    ExpectWrite("[a]\r\n", "a", "z", "9", "[a]\r\nz=9\r\n");
+    // A new section goes at the end after a blank line.
+    ExpectWrite("[a]\nx=1", "b", "y", "2", "[a]\nx=1\r\n\r\n[b]\r\ny=2\r\n");
+    ExpectWrite("k=1\r\n", "a", "k", "2", "k=1\r\n\r\n[a]\r\nk=2\r\n");
+}
+
+TEST_F(ProfileFileTest, RejectsNamesAndValuesThatBreakTheFile)
+{
+    Put("[a]\r\n");
+    ProfileFile profile(path_);
+    // clang-format off
+    const std::tuple<const char *, const char *, const char *> refused[] = {
+        {"a]", "k", "v"}, {"a\n", "k", "v"}, {"a", "", "v"}, {"a", " \t", "v"}, {"a", "k=", "v"},
+        {"a", "k\r", "v"}, {"a", ";k", "v"}, {"a", " [k]", "v"}, {"a", "k", "v\r\nx=y"},
+    };
+    // clang-format on
+    for (const auto &[section, key, value] : refused) {
+        EXPECT_THROW(profile.WriteString(section, key, value), std::invalid_argument) << key;
+    }
+    EXPECT_EQ(Get(), "[a]\r\n");
+    EXPECT_EQ(profile.Bytes(), "[a]\r\n");
+}
+
+// The directory has gone: the save fails for every user, root included.
+TEST_F(ProfileFileTest, FailedWriteKeepsContent)
+{
+    const fs::path gone = dir_ / "gone";
+    fs::create_directory(gone);
+    std::ofstream(gone / "k.ini", std::ios::binary) << "[a]\r\nx=1\r\n";
+    ProfileFile loaded(gone / "k.ini");
+    fs::remove_all(gone);
+    ExpectWriteFailure(loaded, "[a]\r\nx=1\r\n");
+    EXPECT_FALSE(fs::exists(gone));
+}
+
+TEST_F(ProfileFileTest, FailedWriteKeepsFileInReadOnlyDirectory)
+{
+    Put("[a]\r\nx=1\r\n");
+    ProfileFile profile(path_);
+    fs::permissions(dir_, fs::perms::owner_read | fs::perms::owner_exec);
+    if (std::ofstream(dir_ / "probe").is_open()) {
+        GTEST_SKIP() << "a read-only directory does not stop this user writing";
+    }
+    ExpectWriteFailure(profile, "[a]\r\nx=1\r\n");
+    EXPECT_EQ(Get(), "[a]\r\nx=1\r\n");
+}
+
+} // namespace

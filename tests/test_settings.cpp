@@ -1,0 +1,392 @@
+// The connection record, its settings file and the data-array texts.
+#include "Dekl.h"
+#include "Platform.h"
+#include "ProfileFile.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <sstream>
+#include <string>
+
+namespace fs = std::filesystem;
+
+namespace
+{
+
+class Settings : public ::testing::Test
+{
+  protected:
+    void SetUp() override
+    {
+        dir = fs::temp_directory_path() /
+              ("korval-settings-" + std::to_string(getpid()) + "-" +
+               ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+        file = dir / "W_korval.ini";
+        ConnectionDefaults(&d);
+    }
+    void TearDown() override
+    {
+        fs::permissions(dir, fs::perms::owner_all);
+        fs::remove_all(dir);
+    }
+
+    void Put(const std::string &bytes) { std::ofstream(file, std::ios::binary) << bytes; }
+    std::string Get() const
+    {
+        std::ifstream in(file, std::ios::binary);
+        std::stringstream ss;
+        ss << in.rdbuf();
+        return ss.str();
+    }
+
+    fs::path dir, file;
+    TData d;
+};
+
+// A file as Windows writes it: Windows-1250, CRLF.
+const std::string WindowsFile = "; nastaveni\r\n"
+                                "[P\xF8ipojen\xED]\r\n"
+                                "Rozhran\xED=LX-1417\r\n"
+                                "Adresa=12\r\n"
+                                "Rychlost=19200\r\n"
+                                "\r\n"
+                                "[COMx]\r\n"
+                                "\xC8\xEDslo portu=3\r\n"
+                                "\r\n"
+                                "[PCI-417]\r\n"
+                                "B\xE1zov\xE1 adresa=672\r\n"
+                                "\r\n"
+                                "[LX-1417]\r\n"
+                                "IP adresa=127.0.0.1\r\n"
+                                "UDP port=5017\r\n"
+                                "UDP timeout=1500\r\n";
+
+// Runs `body` in a child process with the rights of an ordinary user, so
+// that file permissions hold even when the tests run as root. Returns the
+// child's exit code.
+int AsOrdinaryUser(const std::function<int()> &body)
+{
+    pid_t pid = fork();
+    if (pid == 0) {
+        if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
+            _exit(97);
+        int rc = 98;
+        try {
+            rc = body();
+        } catch (...) {
+            rc = 99;
+        }
+        _exit(rc);
+    }
+    int st = 0;
+    waitpid(pid, &st, 0);
+    return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+}
+
+} // namespace
+
+TEST(Defaults, RecordAndModuleConfig)
+{
+    TData d;
+    d.ModuleName = "kept";
+    d.Handle = 5;
+    d.Connected = true;
+    d.InitParams[7] = 1;
+    ConnectionDefaults(&d);
+    EXPECT_EQ(d.Kind, ifCom);
+    EXPECT_EQ(d.Address, 0);
+    EXPECT_EQ(d.BaudRate, 9600u);
+    EXPECT_EQ(d.BaseAddress, 0x300);
+    EXPECT_EQ(d.ComPort, 1);
+    EXPECT_EQ(d.UdpPort, 5000u);
+    EXPECT_EQ(d.UdpTimeout, 1000u);
+    EXPECT_EQ(d.StatusText, "Připojení modulu dosud neinicializováno");
+    EXPECT_EQ(d.Handle, 0);
+    EXPECT_FALSE(d.Connected);
+    EXPECT_EQ(d.InitParams, TInitParams{});
+    EXPECT_EQ(d.ModuleName, "kept");
+    EXPECT_EQ(d.ModuleConfig, ModuleConfigDefaults());
+
+    const TModuleConfig c = ModuleConfigDefaults();
+    const uint8_t expected[14] = {1, 4, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0, 0};
+    EXPECT_EQ(std::memcmp(&c, expected, 14), 0);
+
+    ConnectionDefaults(nullptr);
+    EXPECT_FALSE(LoadConnection(nullptr));
+    EXPECT_FALSE(SaveConnection(nullptr));
+}
+
+TEST(Defaults, SettingsFileSitsBesideTheExecutable)
+{
+    EXPECT_EQ(SettingsFilePath(), platform::ExecutableDirectory() / "W_korval.ini");
+    EXPECT_TRUE(SettingsFilePath().is_absolute());
+}
+
+TEST_F(Settings, NoFileKeepsDefaultsAndSavingCreatesIt)
+{
+    TData before = d;
+    EXPECT_FALSE(LoadConnection(&d, file));
+    EXPECT_EQ(d.Address, before.Address);
+    EXPECT_EQ(d.IpAddress, before.IpAddress);
+
+    EXPECT_TRUE(SaveConnection(&d, file));
+    EXPECT_EQ(Get(), "[P\xF8ipojen\xED]\r\n"
+                     "Rozhran\xED=COMx\r\n"
+                     "Adresa=0\r\n"
+                     "Rychlost=9600\r\n"
+                     "\r\n"
+                     "[COMx]\r\n"
+                     "\xC8\xEDslo portu=1\r\n");
+}
+
+TEST_F(Settings, WindowsWrittenFileIsReadWhole)
+{
+    Put(WindowsFile);
+    EXPECT_TRUE(LoadConnection(&d, file));
+    EXPECT_EQ(d.Kind, ifLan);
+    EXPECT_EQ(d.Address, 12);
+    EXPECT_EQ(d.BaudRate, 19200u);
+    EXPECT_EQ(d.ComPort, 3);
+    EXPECT_EQ(d.BaseAddress, 672);
+    EXPECT_EQ(d.IpAddress, "127.0.0.1");
+    EXPECT_EQ(d.UdpPort, 5017u);
+    EXPECT_EQ(d.UdpTimeout, 1500u);
+}
+
+TEST_F(Settings, EveryInterfaceRoundTrips)
+{
+    for (uint8_t kind = 0; kind <= 4; ++kind) {
+        fs::remove(file);
+        TData out;
+        ConnectionDefaults(&out);
+        out.Kind = kind;
+        out.Address = 200;
+        out.BaudRate = 115200;
+        out.ComPort = 7;
+        out.BaseAddress = 0x2A0;
+        out.IpAddress = "127.0.0.1";
+        out.UdpPort = 6000;
+        out.UdpTimeout = 3000;
+        ASSERT_TRUE(SaveConnection(&out, file));
+
+        TData in;
+        ConnectionDefaults(&in);
+        ASSERT_TRUE(LoadConnection(&in, file));
+        EXPECT_EQ(in.Kind, kind);
+        EXPECT_EQ(in.Address, 200);
+        EXPECT_EQ(in.BaudRate, 115200u);
+        // Only the chosen interface's own section is written.
+        EXPECT_EQ(in.ComPort, kind == ifCom ? 7 : 1);
+        EXPECT_EQ(in.BaseAddress, kind == ifIsa ? 0x2A0 : 0x300);
+        EXPECT_EQ(in.IpAddress, kind == ifLan ? "127.0.0.1" : DefaultIpAddress);
+        EXPECT_EQ(in.UdpPort, kind == ifLan ? 6000u : 5000u);
+        EXPECT_EQ(in.UdpTimeout, kind == ifLan ? 3000u : 1000u);
+    }
+}
+
+TEST_F(Settings, SavingReplacesInPlaceAndKeepsOtherSections)
+{
+    Put(WindowsFile);
+    d.Kind = ifPci;
+    d.Address = 5;
+    d.BaudRate = 600;
+    d.ComPort = 9;     // not written: the COMx section stays
+    d.IpAddress = "x"; // nor the LAN one
+    ASSERT_TRUE(SaveConnection(&d, file));
+
+    std::string expected = WindowsFile;
+    auto replace = [&](const std::string &from, const std::string &to) {
+        expected.replace(expected.find(from), from.size(), to);
+    };
+    replace("Rozhran\xED=LX-1417", "Rozhran\xED=PCI-1417");
+    replace("Adresa=12", "Adresa=5");
+    replace("Rychlost=19200", "Rychlost=600");
+    EXPECT_EQ(Get(), expected);
+}
+
+TEST_F(Settings, KindAboveFourSavesTheComSettings)
+{
+    d.Kind = 9;
+    d.ComPort = 4;
+    ASSERT_TRUE(SaveConnection(&d, file));
+    TData in;
+    ConnectionDefaults(&in);
+    in.Kind = 3;
+    ASSERT_TRUE(LoadConnection(&in, file));
+    EXPECT_EQ(in.Kind, ifCom);
+    EXPECT_EQ(in.ComPort, 4);
+}
+
+TEST_F(Settings, IntegerForms)
+{
+    struct Row {
+        const char *text;
+        int expected;
+    };
+    const Row rows[] = {{"0x1F", 31}, {"$1F", 31}, {"X1f", 31},  {"  -1", 255}, {"300", 44},
+                        {"abc", 7},   {"", 7},     {"12abc", 7}, {"0x", 7},     {"+8", 8}};
+    for (const Row &r : rows) {
+        Put(std::string("[P\xF8ipojen\xED]\r\nRozhran\xED=COMx\r\nAdresa=") + r.text + "\r\n");
+        ConnectionDefaults(&d);
+        d.Address = 7;
+        ASSERT_TRUE(LoadConnection(&d, file));
+        EXPECT_EQ(d.Address, r.expected) << r.text;
+    }
+    Put("[P\xF8ipojen\xED]\r\nRozhran\xED=COMx\r\n[PCI-417]\r\nB\xE1zov\xE1 adresa=$12345\r\n");
+    ASSERT_TRUE(LoadConnection(&d, file));
+    EXPECT_EQ(d.BaseAddress, 0x2345);
+}
+
+TEST_F(Settings, InterfaceNameIsExactButKeysIgnoreCase)
+{
+    // Other letter case in the interface name: the kind stays, the rest is read.
+    Put("[p\xF8ipojen\xED]\r\nROZHRAN\xED = usb-1417\r\nadresa=9\r\n[comx]\r\n\xC8\xEDSLO "
+        "PORTU=6\r\n");
+    d.Kind = ifIsa;
+    EXPECT_TRUE(LoadConnection(&d, file));
+    EXPECT_EQ(d.Kind, ifIsa);
+    EXPECT_EQ(d.Address, 9);
+    EXPECT_EQ(d.ComPort, 6);
+
+    // The sentinel the reader uses for a missing key is no interface either.
+    Put("[P\xF8ipojen\xED]\r\nRozhran\xED=jkl\r\nAdresa=9\r\n");
+    ConnectionDefaults(&d);
+    EXPECT_FALSE(LoadConnection(&d, file));
+    EXPECT_EQ(d.Address, 0);
+}
+
+TEST_F(Settings, LanWithoutItsSectionKeepsLanDefaults)
+{
+    Put("[P\xF8ipojen\xED]\r\nRozhran\xED=LX-1417\r\n");
+    EXPECT_TRUE(LoadConnection(&d, file));
+    EXPECT_EQ(d.Kind, ifLan);
+    EXPECT_EQ(d.IpAddress, DefaultIpAddress);
+    EXPECT_EQ(d.UdpPort, 5000u);
+    EXPECT_EQ(d.UdpTimeout, 1000u);
+}
+
+TEST_F(Settings, UnwritableFileRaisesTheErrorAndLosesNothing)
+{
+    // A directory that does not exist cannot be written, whoever we are.
+    const fs::path missing = dir / "gone" / "W_korval.ini";
+    try {
+        SaveConnection(&d, missing);
+        FAIL() << "no error raised";
+    } catch (const ProfileWriteError &e) {
+        EXPECT_EQ(std::string(e.what()), "Unable to write to " + missing.string());
+    }
+
+    // A read-only directory: the file keeps every byte, no stray file is left.
+    Put(WindowsFile);
+    fs::permissions(dir, fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
+                             fs::perms::group_exec | fs::perms::others_read |
+                             fs::perms::others_exec);
+    const std::string path = file.string();
+    const int rc = AsOrdinaryUser([&] {
+        TData changed;
+        ConnectionDefaults(&changed);
+        changed.Kind = ifIsa;
+        try {
+            SaveConnection(&changed, path);
+        } catch (const ProfileWriteError &e) {
+            return std::string(e.what()) == "Unable to write to " + path ? 0 : 2;
+        }
+        return 1;
+    });
+    EXPECT_EQ(rc, 0);
+    EXPECT_EQ(Get(), WindowsFile);
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1);
+}
+
+TEST_F(Settings, ReadOnlyFileIsNotReplaced)
+{
+    Put(WindowsFile);
+    fs::permissions(file, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    fs::permissions(dir, fs::perms::all);
+    const std::string path = file.string();
+    const int rc = AsOrdinaryUser([&] {
+        TData changed;
+        ConnectionDefaults(&changed);
+        try {
+            SaveConnection(&changed, path);
+        } catch (const ProfileWriteError &) {
+            return 0;
+        }
+        return 1;
+    });
+    EXPECT_EQ(rc, 0);
+    EXPECT_EQ(Get(), WindowsFile);
+}
+
+// --- Data-array texts -------------------------------------------------------
+
+TEST(DataArrayText, EndsAtTheFirstZeroFromElementOne)
+{
+    TDataArray a{};
+    std::string s = "old";
+    DataArrayToStr(a, s);
+    EXPECT_EQ(s, "");
+
+    a[0] = 65, a[1] = 66, a[2] = 0, a[3] = 67;
+    DataArrayToStr(a, s);
+    EXPECT_EQ(s, "AB");
+
+    a = TDataArray{};
+    a[0] = 0, a[1] = 65, a[2] = 66, a[3] = 0, a[4] = 67;
+    DataArrayToStr(a, s);
+    EXPECT_EQ(s, "AB");
+
+    // Only the low byte of an element is a character; 0x100 is a zero
+    // character that does not end the text.
+    a = TDataArray{};
+    a[1] = 0x141, a[2] = 0x100, a[3] = 0xF8, a[4] = -191;
+    DataArrayToStr(a, s);
+    EXPECT_EQ(s, std::string("A\0řA", 5));
+
+    a.fill(0x41);
+    DataArrayToStr(a, s);
+    EXPECT_EQ(s, std::string(100, 'A'));
+}
+
+TEST(DataArrayText, StrToDataArrayKeepsNinetyNineCharacters)
+{
+    TDataArray a;
+    a.fill(5);
+    EXPECT_EQ(StrToDataArray(std::string(120, 'x'), a), 0);
+    EXPECT_EQ(a[0], 0);
+    for (int i = 1; i <= 99; ++i)
+        EXPECT_EQ(a[i], 'x') << i;
+
+    // Characters, not UTF-8 bytes, are counted; each is one cp1250 code.
+    std::string czech;
+    for (int i = 0; i < 120; ++i)
+        czech += "ř";
+    StrToDataArray(czech, a);
+    EXPECT_EQ(a[99], 0xF8);
+    std::string back;
+    DataArrayToStr(a, back);
+    EXPECT_EQ(back, czech.substr(0, 99 * 2));
+
+    StrToDataArray("", a);
+    EXPECT_EQ(a, TDataArray{});
+}
+
+TEST(DataArrayText, UnencodableCharactersBecomeQuestionMarks)
+{
+    TDataArray a;
+    StrToDataArray("Příliš 日本 ok", a);
+    std::string s;
+    DataArrayToStr(a, s);
+    EXPECT_EQ(s, "Příliš ?? ok");
+    EXPECT_EQ(a[2], 0xF8);
+}
