@@ -1,0 +1,72 @@
+// Frames of the 417 bus as our interfaces carry them (UDP datagrams, or a
+// byte stream on a serial line). docs/wire-protocol.md describes the layout.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+namespace wire {
+
+inline constexpr uint8_t RequestStart = 0xA5;
+inline constexpr uint8_t ReplyStart = 0x5A;
+inline constexpr std::size_t RequestSize = 12;
+inline constexpr std::size_t ReplySize = 11;
+
+struct Request {
+    uint8_t seq = 0;     /**< matches the reply to its request */
+    uint8_t address = 0; /**< bus address of the module */
+    uint8_t cmd = 0;
+    uint8_t sub = 0;
+    uint8_t x = 0;
+    std::array<uint8_t, 4> d{}; /**< D0..D3 */
+    bool operator==(const Request &) const = default;
+};
+
+struct Reply {
+    uint8_t seq = 0;     /**< the request's */
+    uint8_t address = 0; /**< the answering module's */
+    uint8_t status = 0;  /**< 0, or the module's Q417_E_MOD_* code */
+    uint8_t x = 0;
+    std::array<uint8_t, 4> d{};
+    bool operator==(const Reply &) const = default;
+};
+
+using RequestFrame = std::array<uint8_t, RequestSize>;
+using ReplyFrame = std::array<uint8_t, ReplySize>;
+
+// CRC-16 with polynomial 0x8005 reflected (0xA001), initial value 0xFFFF.
+uint16_t Crc16(std::span<const uint8_t> bytes);
+
+RequestFrame Encode(const Request &r);
+ReplyFrame Encode(const Reply &r);
+
+enum class Decoded { Ok, BadStart, BadSize, BadCrc };
+
+Decoded Decode(std::span<const uint8_t> frame, Request &out);
+Decoded Decode(std::span<const uint8_t> frame, Reply &out);
+
+// Finds frames of one kind in a byte stream: hunts for the start byte,
+// takes `size` bytes and checks the CRC; on a bad CRC it drops that start
+// byte and hunts again, so noise before a frame costs nothing.
+class FrameScanner {
+public:
+    FrameScanner(uint8_t start, std::size_t size) : start_(start), size_(size) {}
+
+    void Feed(std::span<const uint8_t> bytes);
+    // The next whole frame with a good CRC; false when none is complete.
+    bool Next(std::span<uint8_t> frame);
+    // Candidate frames rejected for their CRC since the last Reset.
+    unsigned BadCrcCount() const { return badCrc_; }
+    void Reset();
+
+private:
+    uint8_t start_;
+    std::size_t size_;
+    std::vector<uint8_t> buf_;
+    unsigned badCrc_ = 0;
+};
+
+} // namespace wire

@@ -1,0 +1,194 @@
+// The wire frames and the simulated module that our drivers and the
+// simulator share.
+#include "SimModule.h"
+#include "Wire.h"
+#include "q417drv.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+using namespace wire;
+
+namespace {
+
+Request Rq(uint8_t cmd, uint8_t sub, std::array<uint8_t, 4> d = {}, uint8_t address = 1)
+{
+    Request r;
+    r.seq = 9;
+    r.address = address;
+    r.cmd = cmd;
+    r.sub = sub;
+    r.d = d;
+    return r;
+}
+
+} // namespace
+
+TEST(Wire, FramesRoundTripAndUseTheStandardCrc)
+{
+    const uint8_t check[] = {'1', '2', '3', '4', '5', '6', '7', '8', '9'};
+    EXPECT_EQ(Crc16(check), 0x4B37);
+
+    const Request rq{200, 63, 103, 0, 0x5A, {1, 2, 3, 0xFF}};
+    const RequestFrame f = Encode(rq);
+    Request back;
+    ASSERT_EQ(Decode(f, back), Decoded::Ok);
+    EXPECT_EQ(back, rq);
+
+    const Reply rp{7, 1, 0, 0xA5, {0xA5, 0x5A, 0, 0xFF}};
+    const ReplyFrame g = Encode(rp);
+    Reply rback;
+    ASSERT_EQ(Decode(g, rback), Decoded::Ok);
+    EXPECT_EQ(rback, rp);
+
+    // A request is never taken for a reply, nor a truncated frame for either.
+    EXPECT_NE(Decode(f, rback), Decoded::Ok);
+    EXPECT_EQ(Decode(std::span<const uint8_t>(g.data(), 10), rback), Decoded::BadSize);
+}
+
+TEST(Wire, EveryBitFlipIsRejected)
+{
+    const ReplyFrame good = Encode(Reply{3, 1, 0, 0, {0x12, 0x34, 0x56, 0x78}});
+    for (std::size_t bit = 0; bit < good.size() * 8; ++bit) {
+        ReplyFrame bad = good;
+        bad[bit / 8] ^= uint8_t(1u << (bit % 8));
+        Reply r;
+        EXPECT_NE(Decode(bad, r), Decoded::Ok) << "bit " << bit;
+    }
+}
+
+TEST(Wire, ScannerFindsFramesInAStream)
+{
+    const ReplyFrame a = Encode(Reply{1, 1, 0, 0, {ReplyStart, 2, 3, 4}});
+    const ReplyFrame b = Encode(Reply{2, 1, 0, 0, {5, 6, 7, 8}});
+    ReplyFrame damaged = a;
+    damaged[6] ^= 0x10;
+
+    FrameScanner s(ReplyStart, ReplySize);
+    std::vector<uint8_t> stream = {0x00, ReplyStart, 0x13}; // noise with a false start
+    stream.insert(stream.end(), damaged.begin(), damaged.end());
+    stream.insert(stream.end(), a.begin(), a.end());
+    stream.insert(stream.end(), b.begin(), b.end());
+
+    // Fed a byte at a time, as a slow line delivers it.
+    std::vector<ReplyFrame> found;
+    for (uint8_t byte : stream) {
+        s.Feed(std::span<const uint8_t>(&byte, 1));
+        ReplyFrame f;
+        while (s.Next(f))
+            found.push_back(f);
+    }
+    ASSERT_EQ(found.size(), 2u);
+    EXPECT_EQ(found[0], a);
+    EXPECT_EQ(found[1], b);
+    EXPECT_GE(s.BadCrcCount(), 1u);
+
+    s.Reset();
+    EXPECT_EQ(s.BadCrcCount(), 0u);
+    ReplyFrame f;
+    s.Feed(std::span<const uint8_t>(a.data(), 5));
+    EXPECT_FALSE(s.Next(f));
+    s.Feed(std::span<const uint8_t>(a.data() + 5, a.size() - 5));
+    EXPECT_TRUE(s.Next(f));
+}
+
+TEST(SimModule, IdentityAndRegisters)
+{
+    SimModule m(1);
+    std::string id;
+    for (uint8_t sub = 0; sub < 3; ++sub) {
+        const Reply r = m.Handle(Rq(200, sub));
+        ASSERT_EQ(r.status, 0);
+        EXPECT_EQ(r.seq, 9);
+        id.append(r.d.begin(), r.d.end());
+    }
+    EXPECT_EQ(id, "DIO-32321.07");
+    EXPECT_EQ(m.Handle(Rq(200, 3)).status, Q417_E_MOD_CMD);
+
+    Reply r = m.Handle(Rq(103, 0, {36, 36, 0x5A, 0x5A}));
+    EXPECT_EQ(r.status, 0);
+    r = m.Handle(Rq(102, 0, {36, 36, 0, 0}));
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.d[2], 0x5A);
+    EXPECT_EQ(m.Handle(Rq(102, 0, {62, 62})).d[2], 4);
+    EXPECT_EQ(m.Handle(Rq(102, 0, {63, 63})).d[2], 1);
+}
+
+TEST(SimModule, RefusesWhatItCannotDo)
+{
+    SimModule m(1);
+    struct Row {
+        Request rq;
+        int status;
+    };
+    const Row rows[] = {
+        {Rq(103, 0, {33, 33, 1, 2}), Q417_E_MOD_COPY},  // value copies disagree
+        {Rq(103, 0, {33, 34, 1, 1}), Q417_E_MOD_COPY},  // register copies disagree
+        {Rq(102, 0, {44, 44}), Q417_E_MOD_REG},         // no such register
+        {Rq(103, 0, {31, 31, 1, 1}), Q417_E_MOD_REG},
+        {Rq(103, 0, {61, 61, 1, 1}), Q417_E_MOD_REG},
+        {Rq(103, 0, {62, 62, 9, 9}), Q417_E_MOD_VALUE}, // baud code above 8
+        {Rq(103, 1, {33, 33, 1, 1}), Q417_E_MOD_CMD},
+        {Rq(0, 0), Q417_E_MOD_CMD},
+        {Rq(1, 63), Q417_E_MOD_CMD},
+        {Rq(101, 1), Q417_E_MOD_CMD},
+        {Rq(7, 0), Q417_E_MOD_CMD},
+    };
+    for (const Row &row : rows) {
+        const Reply r = m.Handle(row.rq);
+        EXPECT_EQ(r.status, row.status) << int(row.rq.cmd) << "/" << int(row.rq.d[0]);
+        EXPECT_EQ(r.d, (std::array<uint8_t, 4>{})) << int(row.rq.cmd);
+    }
+    // Nothing refused was stored.
+    EXPECT_EQ(m.Register(33), 0xFF);
+    EXPECT_EQ(m.Register(62), 4);
+    EXPECT_EQ(m.Handle(Rq(103, 0, {62, 62, 8, 8})).status, 0);
+}
+
+TEST(SimModule, NewAddressAndBaudApplyAtRestart)
+{
+    SimBus bus;
+    bus.Add(SimModule(1));
+    ASSERT_EQ(bus.Handle(Rq(103, 0, {63, 63, 7, 7}))->status, 0);
+    ASSERT_EQ(bus.Handle(Rq(103, 0, {62, 62, 6, 6}))->status, 0);
+    ASSERT_EQ(bus.Handle(Rq(103, 0, {32, 32, 0x81, 0x81}))->status, 0);
+    // The read-back at the old address still works.
+    EXPECT_EQ(bus.Handle(Rq(102, 0, {63, 63}))->d[2], 7);
+    EXPECT_FALSE(bus.Handle(Rq(100, 0, {}, 7)));
+
+    SimModule &m = bus.Modules().front();
+    ASSERT_EQ(bus.Handle(Rq(101, 0))->status, 0);
+    EXPECT_EQ(m.Status(), 0u);
+    m.Restart();
+    EXPECT_FALSE(bus.Handle(Rq(100, 0)));
+    const auto r = bus.Handle(Rq(100, 0, {}, 7));
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->address, 7);
+    EXPECT_EQ(r->d[0], StatusReset);
+    EXPECT_EQ(m.BaudCode(), 6);
+    EXPECT_EQ(m.Outputs(), 0x81u); // outputs take their initial state
+}
+
+TEST(SimModule, InputsFollowTheirSource)
+{
+    SimModule m(1);
+    EXPECT_EQ(m.Status(), StatusPowerUp);
+
+    // Loopback through both negations: with the defaults (all negated) the
+    // inputs read what was written.
+    ASSERT_EQ(m.Handle(Rq(1, 64, {0x01, 0x80, 0x00, 0xF0})).status, 0);
+    EXPECT_EQ(m.Handle(Rq(0, 64)).d, (std::array<uint8_t, 4>{0x01, 0x80, 0x00, 0xF0}));
+    ASSERT_EQ(m.Handle(Rq(103, 0, {33, 33, 0x00, 0x00})).status, 0); // DIN0..7 not negated
+    EXPECT_EQ(m.Handle(Rq(0, 64)).d[0], 0xFE);
+    ASSERT_EQ(m.Handle(Rq(103, 0, {34, 34, 0x00, 0x00})).status, 0); // DOUT0..7 not negated
+    EXPECT_EQ(m.Handle(Rq(0, 64)).d[0], 0x01);
+
+    m.SetInputSource(InputSource::Fixed, 0x12345678);
+    EXPECT_EQ(m.Handle(Rq(0, 64)).d, (std::array<uint8_t, 4>{0x78, 0x56, 0x34, 0x12}));
+
+    m.SetInputSource(InputSource::Pattern);
+    const uint32_t a = m.Inputs(), b = m.Inputs();
+    EXPECT_NE(a, b);
+    EXPECT_EQ(__builtin_popcount(a), 1);
+}
