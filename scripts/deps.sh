@@ -16,7 +16,7 @@ ensure_packages() {
 }
 
 # What every build needs.
-BUILD_PACKAGES=(g++ gcc cmake ninja-build pkg-config libgtest-dev libbenchmark-dev libserialport-dev)
+BUILD_PACKAGES=(g++ gcc cmake ninja-build pkg-config libgtest-dev libbenchmark-dev libserialport-dev qt6-base-dev)
 
 configure_and_build() {
     local dir=$1

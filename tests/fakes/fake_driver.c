@@ -95,10 +95,19 @@ Q417_EXPORT int32_t Q417_CALL ENTRY(GetConfig)(int32_t handle, int32_t *rate, in
 Q417_EXPORT int32_t Q417_CALL ENTRY(Send)(int32_t handle, const int32_t *request, int32_t *reply,
                                           int32_t *x, int32_t *status)
 {
+    int32_t n = state.send_count++;
     note("Send");
-    state.send_count++;
     state.send_handle = handle;
     memcpy(state.send_request, request, sizeof state.send_request);
+    if (n < FAKE_SCRIPT_LEN)
+        memcpy(state.requests[n], request, sizeof state.requests[n]);
+    if (n < state.script_len && n < FAKE_SCRIPT_LEN) {
+        const struct fake_reply *r = &state.script[n];
+        memcpy(reply, r->d, sizeof r->d);
+        *x = r->x;
+        *status = r->status;
+        return r->result;
+    }
     memcpy(reply, state.send_reply, sizeof state.send_reply);
     *x = state.send_x;
     *status = state.send_status;
@@ -108,6 +117,8 @@ Q417_EXPORT int32_t Q417_CALL ENTRY(Send)(int32_t handle, const int32_t *request
 Q417_EXPORT int32_t Q417_CALL ENTRY(Done)(int32_t *handle)
 {
     note("Done");
+    if (state.on_done)
+        state.on_done();
     state.done_handle = *handle;
     *handle = state.done_handle_out;
     return state.done_result;

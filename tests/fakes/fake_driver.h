@@ -11,6 +11,11 @@ extern "C" {
 #endif
 
 #define FAKE_LOG_LEN 512
+#define FAKE_SCRIPT_LEN 8
+
+struct fake_reply {
+    int32_t result, status, x, d[4];
+};
 
 struct fake_state {
     /* what the library was called with */
@@ -36,6 +41,15 @@ struct fake_state {
     int32_t send_reply[4]; /* D0..D3 */
     int32_t done_result;
     int32_t done_handle_out;
+
+    /* The first script_len Send calls answer from script[] instead of the
+     * send_* fields; requests[] keeps elements 0..7 of the first requests. */
+    int32_t script_len;
+    struct fake_reply script[FAKE_SCRIPT_LEN];
+    int32_t requests[FAKE_SCRIPT_LEN][8];
+
+    /* Called inside Done, so a test can look at the world at that moment. */
+    void (*on_done)(void);
 };
 
 /* Text the fake's Error entry gives for a code: "fake error <code>". */

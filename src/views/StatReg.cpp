@@ -1,0 +1,6 @@
+#include "StatReg.h"
+
+TForm15::TForm15(QWidget *owner) : QDialog(owner)
+{
+    setWindowTitle(QStringLiteral("Status registr"));
+}

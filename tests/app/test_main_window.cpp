@@ -1,0 +1,258 @@
+// The main window: its menu, status bar, record and the order of things at
+// close.
+#include "AppTest.h"
+#include "Hlavni.h"
+#include "NastavAdr.h"
+#include "NastavDIO.h"
+#include "OkamDIN.h"
+#include "OkamDOUT.h"
+#include "Pripojeni.h"
+#include "StatReg.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPointer>
+#include <QPushButton>
+#include <QStatusBar>
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class MainWindow : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        fs::remove_all(SettingsFile());
+        DrvSetLibraryDirectory(FakesDir / "full");
+    }
+    void TearDown() override { fs::remove_all(SettingsFile()); }
+
+    static std::string Settings()
+    {
+        std::ifstream in(SettingsFile(), std::ios::binary);
+        std::stringstream ss;
+        ss << in.rdbuf();
+        return ss.str();
+    }
+
+    // Opens the connection dialog from the menu and presses its button.
+    static void Connect(TForm1 &w, uint8_t kind)
+    {
+        OnShow<TForm2> press([kind](TForm2 *d) {
+            d->ComboBox2->setCurrentIndex(kind);
+            d->ComboBox2Change();
+            d->Button1Click();
+        });
+        w.Pipojen1->trigger();
+    }
+};
+
+QStringList Captions(const QList<QAction *> &actions)
+{
+    QStringList out;
+    for (QAction *a : actions)
+        out << a->text() + (a->isVisible() ? "" : " (hidden)");
+    return out;
+}
+
+// The three hidden items stay out of sight; no item opens a window twice.
+TEST_F(MainWindow, MenuTreeAndStatusBar)
+{
+    TForm1 w;
+    EXPECT_EQ(w.windowTitle(), " KORVAL digitální moduly (v.1.04) -  nastavení modulu");
+    EXPECT_EQ(Captions(w.menuBar()->actions()),
+              (QStringList{"&Připojení", "&Nastavení", "&Okamžité hodnoty", "&Konec"}));
+    EXPECT_EQ(w.Pipojen1->menu(), nullptr);
+    EXPECT_EQ(w.Konec2->menu(), nullptr);
+    EXPECT_EQ(Captions(w.Nastaven1->actions()),
+              (QStringList{"Adresa, rychlost", "Analogové vstupy (hidden)",
+                           "Digitální vstupy/výstupy", "Kalibrace vstupů (hidden)"}));
+    EXPECT_EQ(Captions(w.Okamithodnoty1->actions()),
+              (QStringList{"Analogové vstupy (hidden)", "Digitální vstupy", "Digitální výstupy",
+                           "Status registr"}));
+    ASSERT_EQ(w.findChild<QAction *>("Statusregistr1"), w.Statusregistr1);
+
+    const char *texts[] = {" Modul", " Adresa", " Rychlost", ""};
+    const int widths[] = {140, 80, 120, 50};
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(w.Panel(i)->text(), texts[i]);
+        EXPECT_EQ(w.Panel(i)->width() == widths[i] || w.Panel(i)->minimumWidth() == widths[i],
+                  true);
+    }
+    // Creation does not write the panels.
+    ASSERT_NE(w.Data, nullptr);
+}
+
+TEST_F(MainWindow, ConnectionDialogClosedWithoutInitialisingShowsTheDefaults)
+{
+    TForm1 w;
+    OnShow<TForm2> cancel([](TForm2 *d) { d->Button2Click(); });
+    w.Pipojen1->trigger();
+    EXPECT_EQ(cancel.count, 1);
+    EXPECT_EQ(w.Panel(0)->text(), " Modul  ");
+    EXPECT_EQ(w.Panel(1)->text(), " Adresa  0");
+    EXPECT_EQ(w.Panel(2)->text(), " Rychlost  9600Bd");
+}
+
+TEST_F(MainWindow, StatusBarAfterSuccessAndAfterFailure)
+{
+    FakeDriver fake(ifPci);
+    fake->script_len = 3;
+    for (int i = 0; i < 3; ++i)
+        for (int k = 0; k < 4; ++k)
+            fake->script[i].d[k] = "ABCDEFGH1.07"[4 * i + k];
+    TForm1 w;
+    {
+        OnShow<TForm2> press([](TForm2 *d) {
+            d->ComboBox2->setCurrentIndex(ifPci);
+            d->Edit1->setText("5");
+            d->ComboBox1->setCurrentIndex(5);
+            d->Button1Click();
+        });
+        w.Pipojen1->trigger();
+    }
+    EXPECT_EQ(w.Panel(0)->text(), " Modul  ABCDEFGH v.1.07");
+    EXPECT_EQ(w.Panel(1)->text(), " Adresa  5");
+    EXPECT_EQ(w.Panel(2)->text(), " Rychlost  19200Bd");
+
+    // A failed attempt still rewrites the panels, from the record, which
+    // keeps the last success's values.
+    fake->init_result = 3;
+    {
+        OnShow<TForm2> press([](TForm2 *d) {
+            d->Edit1->setText("9");
+            d->Button1Click();
+        });
+        w.Pipojen1->trigger();
+    }
+    EXPECT_FALSE(w.Data->Connected);
+    EXPECT_EQ(w.Panel(0)->text(), " Modul  ABCDEFGH v.1.07");
+    EXPECT_EQ(w.Panel(1)->text(), " Adresa  5");
+}
+
+bool settingsWrittenAtDone = false;
+void CheckSettingsAtDone()
+{
+    std::ifstream in(SettingsFile(), std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    settingsWrittenAtDone = ss.str().find("USB-1417") != std::string::npos;
+}
+
+TEST_F(MainWindow, CloseSavesBeforeItClosesTheConnection)
+{
+    FakeDriver fake(ifUsb);
+    fake->on_done = CheckSettingsAtDone;
+    auto *w = new TForm1;
+    Connect(*w, ifUsb);
+    ASSERT_TRUE(w->Data->Connected);
+    fake->log[0] = '\0';
+    EXPECT_TRUE(w->close());
+    EXPECT_EQ(fake.Log(), "Done");
+    EXPECT_TRUE(settingsWrittenAtDone);
+    EXPECT_EQ(w->Data, nullptr);
+    delete w;
+}
+
+TEST_F(MainWindow, CloseWithoutConnectionCallsNoDriver)
+{
+    FakeDriver fake(ifCom);
+    TForm1 w;
+    EXPECT_TRUE(w.close());
+    EXPECT_EQ(fake.Log(), "");
+    EXPECT_NE(Settings().find("Rozhran\xED=COMx"), std::string::npos);
+}
+
+TEST_F(MainWindow, UnwritableSettingsKeepTheWindowOpen)
+{
+    FakeDriver fake(ifUsb);
+    TForm1 w;
+    w.show();
+    Connect(w, ifUsb);
+    ASSERT_TRUE(w.Data->Connected);
+    fake->log[0] = '\0';
+    // A directory where the file belongs cannot be replaced by a file,
+    // whatever rights the tests run with.
+    fs::create_directory(SettingsFile());
+    MessageCatcher boxes;
+    EXPECT_FALSE(w.close());
+    ASSERT_EQ(boxes.texts.size(), 1u);
+    EXPECT_EQ(boxes.texts[0], QString::fromStdString("Unable to write to " + SettingsFile().string()));
+    EXPECT_TRUE(w.isVisible());
+    ASSERT_NE(w.Data, nullptr);
+    EXPECT_TRUE(w.Data->Connected);
+    EXPECT_EQ(fake.Log(), "");
+
+    // Once the way is free, the second close saves and ends.
+    fs::remove(SettingsFile());
+    EXPECT_TRUE(w.close());
+    EXPECT_EQ(fake.Log(), "Done");
+    EXPECT_NE(Settings().find("USB-1417"), std::string::npos);
+}
+
+TEST_F(MainWindow, SettingsFileIsReadAtCreation)
+{
+    std::ofstream(SettingsFile(), std::ios::binary)
+        << "[P\xF8ipojen\xED]\r\nRozhran\xED=LX-1417\r\nAdresa=0x1F\r\n";
+    TForm1 w;
+    ASSERT_NE(w.Data, nullptr);
+    EXPECT_EQ(w.Data->Kind, ifLan);
+    EXPECT_EQ(w.Data->Address, 31);
+    EXPECT_EQ(w.Panel(1)->text(), " Adresa"); // not written until the dialog closes
+}
+
+TEST_F(MainWindow, WithoutRecordNothingOpensAndNothingIsSaved)
+{
+    auto saved = TForm1::AllocateRecord;
+    TForm1::AllocateRecord = [] { return static_cast<TData *>(nullptr); };
+    TForm1 w;
+    TForm1::AllocateRecord = saved;
+    EXPECT_EQ(w.Data, nullptr);
+    EXPECT_EQ(w.Panel(3)->text(), " Nelze vytvořit datové struktury programu");
+    OnShow<QDialog> any([](QDialog *) {});
+    for (QAction *a : {w.Pipojen1, w.AdresaRychlost1, w.NastavDIO1, w.OkamDIN2, w.OkamDOUT1,
+                       w.Statusregistr1})
+        a->trigger();
+    EXPECT_EQ(any.count, 0);
+    EXPECT_EQ(w.Panel(0)->text(), " Modul");
+    EXPECT_TRUE(w.close());
+    EXPECT_FALSE(fs::exists(SettingsFile()));
+}
+
+template <class W> void ExpectFreshInstance(TForm1 &w, QAction *item)
+{
+    QPointer<W> seen;
+    OnShow<W> check([&](W *d) {
+        seen = d;
+        EXPECT_EQ(d->Data, w.Data);
+        EXPECT_EQ(d->parentWidget(), &w);
+        EXPECT_TRUE(d->isModal());
+    });
+    item->trigger();
+    EXPECT_EQ(check.count, 1) << item->objectName().toStdString();
+    EXPECT_TRUE(seen.isNull()) << "not destroyed: " << item->objectName().toStdString();
+}
+
+TEST_F(MainWindow, EveryMenuCommandShowsAFreshModalInstance)
+{
+    TForm1 w;
+    ExpectFreshInstance<TForm2>(w, w.Pipojen1);
+    ExpectFreshInstance<TForm2>(w, w.Pipojen1);
+    ExpectFreshInstance<TForm12>(w, w.AdresaRychlost1);
+    ExpectFreshInstance<TForm14>(w, w.NastavDIO1);
+    ExpectFreshInstance<TForm11>(w, w.OkamDIN2);
+    ExpectFreshInstance<TForm9>(w, w.OkamDOUT1);
+    ExpectFreshInstance<TForm15>(w, w.Statusregistr1);
+}
+
+} // namespace
