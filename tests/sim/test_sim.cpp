@@ -1,0 +1,285 @@
+// The simulator as scripts and drivers see it: a child process spoken to in
+// raw frames over UDP on 127.0.0.1 and over its pseudo-terminal.
+#include "SimHarness.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <bit>
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <set>
+#include <thread>
+
+using namespace simtest;
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr uint8_t CmdReadInputs = 0, CmdReadStatus = 100, CmdWriteRegister = 103,
+                  CmdReadIdentity = 200;
+constexpr uint8_t StatusResetBit = 1u << 5;
+
+// Long enough for a loopback reply that should not come to have come.
+constexpr Ms Quiet = 150ms;
+
+wire::Request Identity(uint8_t seq, uint8_t address, uint8_t sub = 0)
+{
+    return MakeRequest(seq, address, CmdReadIdentity, sub);
+}
+
+} // namespace
+
+TEST(SimUdp, IdentityMatchesStartLineAndEchoesSeq)
+{
+    SimProcess sim({});
+    ASSERT_TRUE(sim.Ready());
+    ASSERT_EQ(sim.StartLines().size(), 2u);
+    std::smatch m;
+    const std::regex moduleLine("module 1 baud 4 name (.{8}) version (.{4})");
+    ASSERT_TRUE(std::regex_match(sim.StartLines()[0], m, moduleLine)) << sim.StartLines()[0];
+    ASSERT_NE(sim.UdpPort(), 0);
+
+    const Endpoint udp = Endpoint::Udp(sim.UdpPort());
+    std::string fromWire;
+    for (uint8_t sub = 0; sub <= 2; ++sub) {
+        const auto reply = udp.Ask(Identity(uint8_t(0xF0 + sub), 1, sub));
+        ASSERT_TRUE(reply) << "sub " << int(sub);
+        EXPECT_EQ(reply->seq, 0xF0 + sub);
+        EXPECT_EQ(reply->address, 1);
+        EXPECT_EQ(reply->status, 0);
+        fromWire.append(reply->d.begin(), reply->d.end());
+    }
+    EXPECT_EQ(fromWire, m[1].str() + m[2].str());
+}
+
+TEST(SimUdp, EveryModuleAnswersAtItsAddressWithTheChosenInputs)
+{
+    SimProcess sim({"--module", "3", "--module", "9:2", "--inputs", "fixed:DEADBEEF"});
+    ASSERT_TRUE(sim.Ready());
+    ASSERT_EQ(sim.StartLines().size(), 3u);
+    EXPECT_TRUE(sim.StartLines()[0].starts_with("module 3 baud 4 name "));
+    EXPECT_TRUE(sim.StartLines()[1].starts_with("module 9 baud 2 name "));
+
+    const Endpoint udp = Endpoint::Udp(sim.UdpPort());
+    for (uint8_t address : {3, 9}) {
+        const auto reply = udp.Ask(MakeRequest(address, address, CmdReadInputs, 64));
+        ASSERT_TRUE(reply);
+        EXPECT_EQ(reply->address, address);
+        EXPECT_EQ(reply->d, (std::array<uint8_t, 4>{0xEF, 0xBE, 0xAD, 0xDE}));
+    }
+}
+
+// What must stay unanswered goes first: a reply to any of it would arrive
+// before the reply to the good request that follows.
+TEST(SimUdp, NoReplyForUnknownAddressOrDamagedFrame)
+{
+    SimProcess sim({});
+    ASSERT_TRUE(sim.Ready());
+    const Endpoint udp = Endpoint::Udp(sim.UdpPort());
+
+    udp.Send(Identity(1, 2)); // nobody at 2
+    auto badCrc = wire::Encode(Identity(2, 1));
+    badCrc[7] ^= 0x10;
+    udp.Send(badCrc);
+    auto badStart = wire::Encode(Identity(3, 1));
+    badStart[0] = wire::ReplyStart;
+    udp.Send(badStart);
+    const auto good = wire::Encode(Identity(4, 1));
+    udp.Send(std::span(good).first(good.size() - 1));
+
+    const auto reply = udp.Ask(Identity(5, 1));
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->seq, 5);
+    EXPECT_TRUE(udp.Receive(Quiet).empty());
+}
+
+TEST(SimPty, AnswersWholeSplitAndNoisyFrames)
+{
+    SimProcess sim({"--no-udp", "--pty"});
+    ASSERT_TRUE(sim.Ready());
+    ASSERT_EQ(sim.StartLines().size(), 2u) << "--no-udp still served UDP?";
+    const Endpoint pty = Endpoint::Pty(sim.Pty());
+    ASSERT_TRUE(pty.IsOpen());
+
+    auto expectReply = [&](uint8_t seq) {
+        wire::Reply reply;
+        ASSERT_EQ(wire::Decode(pty.Receive(1000ms), reply), wire::Decoded::Ok) << int(seq);
+        EXPECT_EQ(reply.seq, seq);
+        EXPECT_EQ(reply.address, 1);
+    };
+
+    pty.Send(Identity(1, 1));
+    expectReply(1);
+
+    const auto frame = wire::Encode(Identity(2, 1));
+    const std::span<const uint8_t> f(frame);
+    for (auto piece : {f.first(3), f.subspan(3, 5), f.subspan(8)}) {
+        pty.Send(piece);
+        std::this_thread::sleep_for(20ms);
+    }
+    expectReply(2);
+
+    const uint8_t noise[] = {0x00, 0xFF, wire::RequestStart, 0x13, 0x37, 0x5A};
+    pty.Send(noise);
+    pty.Send(Identity(3, 2)); // nobody at 2
+    pty.Send(Identity(4, 1));
+    expectReply(4);
+    EXPECT_TRUE(pty.Receive(Quiet).empty());
+}
+
+TEST(SimPty, LinkReplacesOnlySymlinksAndGoesAwayOnTerm)
+{
+    std::string dir = (fs::temp_directory_path() / "q417sim-XXXXXX").string();
+    ASSERT_TRUE(mkdtemp(dir.data()));
+    const fs::path link = fs::path(dir) / "bus";
+
+    std::ofstream(link) << "data";
+    SimProcess refused({"--no-udp", "--link", link.string()});
+    EXPECT_FALSE(refused.Ready());
+    EXPECT_NE(refused.Stop(SIGTERM), 0);
+    EXPECT_FALSE(fs::is_symlink(link));
+    fs::remove(link);
+
+    fs::create_symlink("/nonexistent", link);
+    SimProcess sim({"--no-udp", "--link", link.string()});
+    ASSERT_TRUE(sim.Ready());
+    EXPECT_EQ(sim.StartLines().back(), "link " + link.string());
+    EXPECT_EQ(fs::read_symlink(link).string(), sim.Pty());
+
+    // A driver closing the line must not end the service for the next one.
+    Endpoint::Pty(link.string());
+    const Endpoint pty = Endpoint::Pty(link.string());
+    EXPECT_TRUE(pty.Ask(Identity(9, 1)));
+
+    EXPECT_EQ(sim.Stop(SIGTERM), 0);
+    EXPECT_FALSE(fs::exists(fs::symlink_status(link)));
+    fs::remove_all(dir);
+}
+
+TEST(SimFaults, DropSendsNothing)
+{
+    for (const char *option : {"--drop", "--drop-requests"}) {
+        SimProcess sim({option, "100"});
+        ASSERT_TRUE(sim.Ready());
+        const Endpoint udp = Endpoint::Udp(sim.UdpPort());
+        udp.Send(Identity(1, 1));
+        EXPECT_TRUE(udp.Receive(Quiet).empty()) << option;
+    }
+}
+
+TEST(SimFaults, DuplicateSendsTwoIdenticalReplies)
+{
+    SimProcess sim({"--duplicate", "100"});
+    ASSERT_TRUE(sim.Ready());
+    const Endpoint udp = Endpoint::Udp(sim.UdpPort());
+    const auto first = udp.Ask(Identity(42, 1));
+    ASSERT_TRUE(first);
+    EXPECT_EQ(first->seq, 42);
+    const auto frame = wire::Encode(*first);
+    EXPECT_EQ(udp.Receive(1000ms), std::vector<uint8_t>(frame.begin(), frame.end()));
+    EXPECT_TRUE(udp.Receive(Quiet).empty());
+}
+
+TEST(SimFaults, CorruptFlipsOneBitAnywhere)
+{
+    SimProcess sim({"--corrupt", "100", "--seed", "7"});
+    ASSERT_TRUE(sim.Ready());
+    const Endpoint udp = Endpoint::Udp(sim.UdpPort());
+    std::set<std::size_t> hit;
+    for (uint8_t seq = 0; seq < 24; ++seq) {
+        udp.Send(Identity(seq, 1, 2));
+        const auto got = udp.Receive(1000ms);
+        wire::Reply reply;
+        ASSERT_EQ(got.size(), wire::ReplySize);
+        EXPECT_NE(wire::Decode(got, reply), wire::Decoded::Ok);
+        // The intact reply carries the version, as on the start line.
+        wire::Reply intact{seq, 1, 0, 0, {}};
+        const std::string version = sim.StartLines()[0].substr(sim.StartLines()[0].size() - 4);
+        std::copy(version.begin(), version.end(), intact.d.begin());
+        const auto expected = wire::Encode(intact);
+        int bits = 0;
+        for (std::size_t i = 0; i < expected.size(); ++i) {
+            bits += std::popcount(unsigned(expected[i] ^ got[i]));
+            if (expected[i] != got[i])
+                hit.insert(i);
+        }
+        EXPECT_EQ(bits, 1) << "seq " << int(seq);
+    }
+    EXPECT_GE(hit.size(), 4u) << "the flipped bit should land anywhere in the frame";
+}
+
+TEST(SimFaults, DelayedReplyDoesNotHoldUpTheNext)
+{
+    constexpr auto delay = 400ms;
+    SimProcess sim({"--delay", "100:400"});
+    ASSERT_TRUE(sim.Ready());
+    const Endpoint udp = Endpoint::Udp(sim.UdpPort());
+    const auto start = std::chrono::steady_clock::now();
+    udp.Send(Identity(1, 1));
+    udp.Send(Identity(2, 1));
+    for (uint8_t seq : {1, 2}) {
+        wire::Reply reply;
+        ASSERT_EQ(wire::Decode(udp.Receive(2000ms), reply), wire::Decoded::Ok);
+        const auto at = std::chrono::steady_clock::now() - start;
+        EXPECT_EQ(reply.seq, seq);
+        EXPECT_GE(at, delay);
+        // Served one after the other, the second would come at twice the delay.
+        EXPECT_LT(at, delay * 16 / 10);
+    }
+}
+
+// A new address in register 63 waits for a restart, as on a real module,
+// and the restart leaves RST in the status register.
+TEST(SimRestart, HangupAppliesWrittenAddress)
+{
+    SimProcess sim({});
+    ASSERT_TRUE(sim.Ready());
+    const Endpoint udp = Endpoint::Udp(sim.UdpPort());
+
+    const auto written = udp.Ask(MakeRequest(1, 1, CmdWriteRegister, 0, {63, 63, 7, 7}));
+    ASSERT_TRUE(written);
+    ASSERT_EQ(written->status, 0);
+
+    // The first reply back tells who answered.
+    udp.Send(MakeRequest(2, 7, CmdReadStatus, 0));
+    auto reply = udp.Ask(MakeRequest(3, 1, CmdReadStatus, 0));
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->seq, 3);
+    EXPECT_EQ(reply->d[0] & StatusResetBit, 0);
+
+    sim.Signal(SIGHUP);
+    ASSERT_TRUE(sim.WaitForLine("restart", 2000ms));
+
+    udp.Send(MakeRequest(4, 1, CmdReadStatus, 0));
+    reply = udp.Ask(MakeRequest(5, 7, CmdReadStatus, 0));
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->seq, 5);
+    EXPECT_EQ(reply->address, 7);
+    EXPECT_NE(reply->d[0] & StatusResetBit, 0);
+    EXPECT_TRUE(udp.Receive(Quiet).empty());
+
+    EXPECT_EQ(sim.Stop(SIGINT), 0);
+}
+
+TEST(SimOptions, BadValuesExitWithCode2)
+{
+    const std::vector<std::vector<std::string>> bad = {
+        {"--udp-port", "65536"}, {"--module", "256"},      {"--module", "1:9"},
+        {"--module", "1", "--module", "1"},                {"--inputs", "fixed:xyz"},
+        {"--drop", "101"},       {"--delay", "50"},        {"--seed", "s"},
+        {"--no-udp"},            {"--bogus"},              {"stray"},
+    };
+    for (const auto &args : bad) {
+        SimProcess sim(args);
+        EXPECT_FALSE(sim.Ready()) << args[0];
+        EXPECT_EQ(sim.Stop(SIGTERM), 2) << args[0];
+        EXPECT_FALSE(sim.Stderr().empty()) << args[0];
+    }
+    // The same parser takes what is well formed.
+    SimProcess good({"--module", "1:8", "--delay", "2.5:10", "--inputs", "fixed:0xff"});
+    EXPECT_TRUE(good.Ready());
+}

@@ -1,0 +1,265 @@
+#include "Options.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <getopt.h>
+#include <string_view>
+
+namespace q417sim {
+
+namespace {
+
+// Whole text must be a number in [min, max]; no sign, no spaces.
+template <typename T>
+std::optional<T> ParseNumber(std::string_view text, T min, T max, int base = 10)
+{
+    if (text.empty())
+        return std::nullopt;
+    unsigned long long v = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v, base);
+    if (ec != std::errc() || end != text.data() + text.size())
+        return std::nullopt;
+    if (v < static_cast<unsigned long long>(min) || v > static_cast<unsigned long long>(max))
+        return std::nullopt;
+    return static_cast<T>(v);
+}
+
+std::optional<double> ParsePercent(std::string_view text)
+{
+    if (text.empty())
+        return std::nullopt;
+    double v = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
+    if (ec != std::errc() || end != text.data() + text.size() || !std::isfinite(v) || v < 0 ||
+        v > 100)
+        return std::nullopt;
+    return v;
+}
+
+bool ParseModule(std::string_view text, ModuleSpec &out)
+{
+    const auto colon = text.find(':');
+    const auto address = ParseNumber<uint8_t>(text.substr(0, colon), 0, 255);
+    if (!address)
+        return false;
+    out.address = *address;
+    out.baudCode = 4;
+    if (colon != std::string_view::npos) {
+        // The module refuses a code above 8 in its baud register.
+        const auto baud = ParseNumber<uint8_t>(text.substr(colon + 1), 0, 8);
+        if (!baud)
+            return false;
+        out.baudCode = *baud;
+    }
+    return true;
+}
+
+bool ParseInputs(std::string_view text, Options &out)
+{
+    if (text == "loopback") {
+        out.inputs = InputSource::Loopback;
+        return true;
+    }
+    if (text == "pattern") {
+        out.inputs = InputSource::Pattern;
+        return true;
+    }
+    constexpr std::string_view fixed = "fixed:";
+    if (!text.starts_with(fixed))
+        return false;
+    std::string_view hex = text.substr(fixed.size());
+    if (hex.starts_with("0x") || hex.starts_with("0X"))
+        hex.remove_prefix(2);
+    const auto value = ParseNumber<uint32_t>(hex, 0, 0xFFFFFFFFu, 16);
+    if (!value)
+        return false;
+    out.inputs = InputSource::Fixed;
+    out.fixedInputs = *value;
+    return true;
+}
+
+bool ParseDelay(std::string_view text, Faults &out)
+{
+    const auto colon = text.find(':');
+    if (colon == std::string_view::npos)
+        return false;
+    const auto percent = ParsePercent(text.substr(0, colon));
+    // A minute is far beyond any driver's time-out; more is a typo.
+    const auto ms = ParseNumber<unsigned>(text.substr(colon + 1), 0, 60000);
+    if (!percent || !ms)
+        return false;
+    out.delay = *percent;
+    out.delayMs = *ms;
+    return true;
+}
+
+enum : int {
+    OptModule = 256,
+    OptUdpPort,
+    OptNoUdp,
+    OptPty,
+    OptLink,
+    OptInputs,
+    OptDrop,
+    OptDuplicate,
+    OptCorrupt,
+    OptDelay,
+    OptDropRequests,
+    OptSeed,
+    OptVerbose,
+    OptHelp,
+};
+
+const option LongOptions[] = {
+    {"module", required_argument, nullptr, OptModule},
+    {"udp-port", required_argument, nullptr, OptUdpPort},
+    {"no-udp", no_argument, nullptr, OptNoUdp},
+    {"pty", no_argument, nullptr, OptPty},
+    {"link", required_argument, nullptr, OptLink},
+    {"inputs", required_argument, nullptr, OptInputs},
+    {"drop", required_argument, nullptr, OptDrop},
+    {"duplicate", required_argument, nullptr, OptDuplicate},
+    {"corrupt", required_argument, nullptr, OptCorrupt},
+    {"delay", required_argument, nullptr, OptDelay},
+    {"drop-requests", required_argument, nullptr, OptDropRequests},
+    {"seed", required_argument, nullptr, OptSeed},
+    {"verbose", no_argument, nullptr, OptVerbose},
+    {"help", no_argument, nullptr, OptHelp},
+    {nullptr, 0, nullptr, 0},
+};
+
+} // namespace
+
+const char *Usage()
+{
+    return "Usage: q417sim [options]\n"
+           "Serves simulated 417 modules over UDP on 127.0.0.1 and/or a pseudo-terminal.\n"
+           "\n"
+           "  --module ADDR[:BAUD]   add a module (repeatable; default 1:4)\n"
+           "  --udp-port N           UDP port on 127.0.0.1 (default 5000, 0 = any free)\n"
+           "  --no-udp               do not serve UDP\n"
+           "  --pty                  serve a pseudo-terminal\n"
+           "  --link PATH            symlink PATH to the pseudo-terminal (implies --pty)\n"
+           "  --inputs SRC           fixed:HEX | pattern | loopback (default loopback)\n"
+           "  --drop P               P % of replies are not sent\n"
+           "  --duplicate P          P % of replies are sent twice\n"
+           "  --corrupt P            P % of replies get one bit flipped\n"
+           "  --delay P:MS           P % of replies are sent MS ms late\n"
+           "  --drop-requests P      P % of requests are ignored\n"
+           "  --seed N               seed of the fault choice (default from the clock)\n"
+           "  --verbose              log every request and reply to stderr\n"
+           "  --help                 this text\n";
+}
+
+Parsed ParseOptions(int argc, char **argv, Options &out, std::string &error)
+{
+    out = Options{};
+    optind = 1;
+    opterr = 0; // our own messages, and only ours
+    auto bad = [&](const char *what) {
+        error = std::string("bad value for --") + what + ": '" + (optarg ? optarg : "") + "'";
+        return Parsed::Error;
+    };
+    auto percent = [&](double &into) {
+        const auto p = ParsePercent(optarg);
+        if (p)
+            into = *p;
+        return p.has_value();
+    };
+
+    for (;;) {
+        const int c = getopt_long(argc, argv, ":", LongOptions, nullptr);
+        if (c == -1)
+            break;
+        switch (c) {
+        case OptModule: {
+            ModuleSpec m;
+            if (!ParseModule(optarg, m))
+                return bad("module");
+            const bool taken = std::any_of(out.modules.begin(), out.modules.end(),
+                                           [&](const ModuleSpec &o) { return o.address == m.address; });
+            if (taken) {
+                error = "two modules at address " + std::to_string(m.address);
+                return Parsed::Error;
+            }
+            out.modules.push_back(m);
+            break;
+        }
+        case OptUdpPort: {
+            const auto port = ParseNumber<uint16_t>(optarg, 0, 65535);
+            if (!port)
+                return bad("udp-port");
+            out.udpPort = *port;
+            break;
+        }
+        case OptNoUdp:
+            out.udp = false;
+            break;
+        case OptPty:
+            out.pty = true;
+            break;
+        case OptLink:
+            if (!*optarg)
+                return bad("link");
+            out.link = optarg;
+            out.pty = true;
+            break;
+        case OptInputs:
+            if (!ParseInputs(optarg, out))
+                return bad("inputs");
+            break;
+        case OptDrop:
+            if (!percent(out.faults.drop))
+                return bad("drop");
+            break;
+        case OptDuplicate:
+            if (!percent(out.faults.duplicate))
+                return bad("duplicate");
+            break;
+        case OptCorrupt:
+            if (!percent(out.faults.corrupt))
+                return bad("corrupt");
+            break;
+        case OptDelay:
+            if (!ParseDelay(optarg, out.faults))
+                return bad("delay");
+            break;
+        case OptDropRequests:
+            if (!percent(out.faults.dropRequests))
+                return bad("drop-requests");
+            break;
+        case OptSeed: {
+            const auto seed = ParseNumber<uint32_t>(optarg, 0, 0xFFFFFFFFu);
+            if (!seed)
+                return bad("seed");
+            out.seed = *seed;
+            break;
+        }
+        case OptVerbose:
+            out.verbose = true;
+            break;
+        case OptHelp:
+            return Parsed::Help;
+        case ':':
+            error = std::string("missing value for ") + argv[optind - 1];
+            return Parsed::Error;
+        default:
+            error = std::string("unknown option: ") + argv[optind - 1];
+            return Parsed::Error;
+        }
+    }
+    if (optind < argc) {
+        error = std::string("unexpected argument: ") + argv[optind];
+        return Parsed::Error;
+    }
+    if (!out.udp && !out.pty) {
+        error = "nothing to serve: --no-udp without --pty or --link";
+        return Parsed::Error;
+    }
+    if (out.modules.empty())
+        out.modules.push_back(ModuleSpec{});
+    return Parsed::Run;
+}
+
+} // namespace q417sim

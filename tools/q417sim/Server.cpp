@@ -1,0 +1,350 @@
+#include "Server.h"
+
+#include <algorithm>
+#include <arpa/inet.h>
+#include <cerrno>
+#include <climits>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace q417sim {
+
+namespace {
+
+// Delayed replies beyond this are dropped: a driver that floods a delaying
+// simulator learns nothing from the surplus.
+constexpr std::size_t MaxPending = 256;
+
+std::string SysError(const char *what)
+{
+    return std::string(what) + ": " + std::strerror(errno);
+}
+
+std::string Hex(std::span<const uint8_t> bytes)
+{
+    std::string s;
+    char b[4];
+    for (uint8_t v : bytes) {
+        std::snprintf(b, sizeof b, " %02X", v);
+        s += b;
+    }
+    return s;
+}
+
+} // namespace
+
+Server::Server(SimBus &bus, const Options &options, uint32_t seed)
+    : bus_(bus), faults_(options.faults), verbose_(options.verbose), rng_(seed)
+{
+}
+
+Server::~Server()
+{
+    if (!link_.empty()) {
+        // Only our own link: someone may have put something else there.
+        char target[PATH_MAX];
+        const ssize_t n = readlink(link_.c_str(), target, sizeof target - 1);
+        if (n >= 0 && std::string(target, std::size_t(n)) == slavePath_)
+            unlink(link_.c_str());
+    }
+    for (int fd : {udpFd_, masterFd_, slaveFd_})
+        if (fd >= 0)
+            close(fd);
+}
+
+bool Server::OpenUdp(uint16_t port, std::string &error)
+{
+    udpFd_ = socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (udpFd_ < 0) {
+        error = SysError("socket");
+        return false;
+    }
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK); // never reachable from outside
+    if (bind(udpFd_, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0) {
+        error = SysError(("bind 127.0.0.1:" + std::to_string(port)).c_str());
+        return false;
+    }
+    socklen_t len = sizeof a;
+    if (getsockname(udpFd_, reinterpret_cast<sockaddr *>(&a), &len) != 0) {
+        error = SysError("getsockname");
+        return false;
+    }
+    udpPort_ = ntohs(a.sin_port);
+    return true;
+}
+
+bool Server::OpenPty(std::string &error)
+{
+    masterFd_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (masterFd_ < 0) {
+        error = SysError("posix_openpt");
+        return false;
+    }
+    char name[PATH_MAX];
+    if (grantpt(masterFd_) != 0 || unlockpt(masterFd_) != 0 ||
+        ptsname_r(masterFd_, name, sizeof name) != 0) {
+        error = SysError("pseudo-terminal set-up");
+        return false;
+    }
+    slavePath_ = name;
+    slaveFd_ = open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (slaveFd_ < 0) {
+        error = SysError(("open " + slavePath_).c_str());
+        return false;
+    }
+    // Raw: no echo of requests back to us, no byte translated or swallowed.
+    termios t{};
+    if (tcgetattr(slaveFd_, &t) != 0) {
+        error = SysError("tcgetattr");
+        return false;
+    }
+    cfmakeraw(&t);
+    if (tcsetattr(slaveFd_, TCSANOW, &t) != 0) {
+        error = SysError("tcsetattr");
+        return false;
+    }
+    const int flags = fcntl(masterFd_, F_GETFL);
+    if (flags < 0 || fcntl(masterFd_, F_SETFL, flags | O_NONBLOCK) != 0) {
+        error = SysError("fcntl");
+        return false;
+    }
+    return true;
+}
+
+bool Server::MakeLink(const std::string &path, std::string &error)
+{
+    struct stat st{};
+    if (lstat(path.c_str(), &st) == 0) {
+        if (!S_ISLNK(st.st_mode)) {
+            error = "refusing to replace " + path + ": not a symbolic link";
+            return false;
+        }
+        if (unlink(path.c_str()) != 0) {
+            error = SysError(("unlink " + path).c_str());
+            return false;
+        }
+    }
+    if (symlink(slavePath_.c_str(), path.c_str()) != 0) {
+        error = SysError(("symlink " + path).c_str());
+        return false;
+    }
+    link_ = path;
+    return true;
+}
+
+void Server::Run(int signalFd, void (*onRestart)())
+{
+    bool ptyAlive = masterFd_ >= 0;
+    for (;;) {
+        pollfd fds[3];
+        nfds_t n = 0;
+        fds[n++] = {signalFd, POLLIN, 0};
+        const nfds_t udpAt = udpFd_ >= 0 ? n++ : 0;
+        if (udpFd_ >= 0)
+            fds[udpAt] = {udpFd_, POLLIN, 0};
+        const nfds_t ptyAt = ptyAlive ? n++ : 0;
+        if (ptyAlive)
+            fds[ptyAt] = {masterFd_, POLLIN, 0};
+
+        if (poll(fds, n, PollTimeoutMs()) < 0) {
+            if (errno == EINTR)
+                continue;
+            std::perror("q417sim: poll");
+            return;
+        }
+
+        bool stop = false;
+        if (fds[0].revents & POLLIN) {
+            unsigned char sigs[32];
+            const ssize_t got = read(signalFd, sigs, sizeof sigs);
+            for (ssize_t i = 0; i < got; ++i) {
+                if (sigs[i] == SIGHUP) {
+                    for (SimModule &m : bus_.Modules())
+                        m.Restart();
+                    onRestart();
+                } else {
+                    stop = true;
+                }
+            }
+        }
+        if (udpAt && fds[udpAt].revents)
+            ReadUdp();
+        if (ptyAt && fds[ptyAt].revents) {
+            ReadPty();
+            // Cannot happen while we hold the slave open; if it does, stop
+            // polling a dead master rather than spin on its hang-up.
+            if (fds[ptyAt].revents & (POLLHUP | POLLERR) && !(fds[ptyAt].revents & POLLIN)) {
+                std::fprintf(stderr, "q417sim: pseudo-terminal hung up\n");
+                ptyAlive = false;
+            }
+        }
+        SendDue();
+        if (stop)
+            return;
+    }
+}
+
+void Server::ReadUdp()
+{
+    // A bounded batch per wake-up keeps the pty and the timers served.
+    for (int i = 0; i < 64; ++i) {
+        uint8_t buf[2048];
+        Peer from;
+        socklen_t len = sizeof from.addr;
+        const ssize_t n = recvfrom(udpFd_, buf, sizeof buf, 0,
+                                   reinterpret_cast<sockaddr *>(&from.addr), &len);
+        if (n < 0)
+            return;
+        wire::Request request;
+        const std::span<const uint8_t> frame(buf, std::size_t(n));
+        if (wire::Decode(frame, request) != wire::Decoded::Ok) {
+            if (verbose_)
+                std::fprintf(stderr, "%s > ignored %zd bytes:%s\n", Describe(from).c_str(), n,
+                             Hex(frame.first(std::min<std::size_t>(frame.size(), 16))).c_str());
+            continue;
+        }
+        OnRequest(request, from);
+    }
+}
+
+void Server::ReadPty()
+{
+    for (int i = 0; i < 64; ++i) {
+        uint8_t buf[256];
+        const ssize_t n = read(masterFd_, buf, sizeof buf);
+        if (n <= 0)
+            return;
+        scanner_.Feed(std::span<const uint8_t>(buf, std::size_t(n)));
+        wire::RequestFrame frame;
+        while (scanner_.Next(frame)) {
+            wire::Request request;
+            if (wire::Decode(frame, request) == wire::Decoded::Ok)
+                OnRequest(request, Peer{true, {}});
+        }
+    }
+}
+
+void Server::OnRequest(const wire::Request &rq, const Peer &from)
+{
+    const std::string who = verbose_ ? Describe(from) : std::string();
+    if (verbose_)
+        std::fprintf(stderr, "%s > seq %u addr %u cmd %u sub %u x %u d%s\n", who.c_str(), rq.seq,
+                     rq.address, rq.cmd, rq.sub, rq.x, Hex(rq.d).c_str());
+    if (Chance(faults_.dropRequests)) {
+        if (verbose_)
+            std::fprintf(stderr, "%s   request dropped\n", who.c_str());
+        return;
+    }
+    const std::optional<wire::Reply> reply = bus_.Handle(rq);
+    if (!reply) {
+        if (verbose_)
+            std::fprintf(stderr, "%s   no module at %u\n", who.c_str(), rq.address);
+        return;
+    }
+    if (verbose_)
+        std::fprintf(stderr, "%s < seq %u addr %u status %u x %u d%s\n", who.c_str(), reply->seq,
+                     reply->address, reply->status, reply->x, Hex(reply->d).c_str());
+
+    if (Chance(faults_.drop)) {
+        if (verbose_)
+            std::fprintf(stderr, "%s   reply dropped\n", who.c_str());
+        return;
+    }
+    wire::ReplyFrame frame = wire::Encode(*reply);
+    if (Chance(faults_.corrupt)) {
+        const auto at = std::uniform_int_distribution<std::size_t>(0, frame.size() - 1)(rng_);
+        const auto bit = std::uniform_int_distribution<int>(0, 7)(rng_);
+        frame[at] = uint8_t(frame[at] ^ (1u << bit));
+        if (verbose_)
+            std::fprintf(stderr, "%s   reply corrupted: byte %zu bit %d\n", who.c_str(), at, bit);
+    }
+    const int copies = Chance(faults_.duplicate) ? 2 : 1;
+    if (verbose_ && copies == 2)
+        std::fprintf(stderr, "%s   reply sent twice\n", who.c_str());
+    if (Chance(faults_.delay)) {
+        if (verbose_)
+            std::fprintf(stderr, "%s   reply delayed %u ms\n", who.c_str(), faults_.delayMs);
+        const auto due = Clock::now() + std::chrono::milliseconds(faults_.delayMs);
+        for (int i = 0; i < copies; ++i) {
+            if (pending_.size() >= MaxPending) {
+                if (verbose_)
+                    std::fprintf(stderr, "%s   delay queue full, reply dropped\n", who.c_str());
+                break;
+            }
+            pending_.push_back(Pending{due, from, frame});
+        }
+        return;
+    }
+    for (int i = 0; i < copies; ++i)
+        Send(from, frame);
+}
+
+void Server::Send(const Peer &to, const wire::ReplyFrame &frame)
+{
+    ssize_t n;
+    if (to.pty)
+        n = write(masterFd_, frame.data(), frame.size());
+    else
+        n = sendto(udpFd_, frame.data(), frame.size(), 0,
+                   reinterpret_cast<const sockaddr *>(&to.addr), sizeof to.addr);
+    // A full pty (nobody reading the slave) loses the reply, as a line would.
+    if (n != ssize_t(frame.size()) && verbose_)
+        std::fprintf(stderr, "%s   reply not sent: %s\n", Describe(to).c_str(),
+                     n < 0 ? std::strerror(errno) : "short write");
+}
+
+void Server::SendDue()
+{
+    const auto now = Clock::now();
+    // Stable: replies due at the same moment leave in the order they came.
+    auto due = std::stable_partition(pending_.begin(), pending_.end(),
+                                     [&](const Pending &p) { return p.due <= now; });
+    for (auto it = pending_.begin(); it != due; ++it)
+        Send(it->to, it->frame);
+    pending_.erase(pending_.begin(), due);
+}
+
+int Server::PollTimeoutMs() const
+{
+    if (pending_.empty())
+        return -1;
+    const auto next = std::min_element(pending_.begin(), pending_.end(),
+                                       [](const Pending &a, const Pending &b) { return a.due < b.due; })
+                          ->due;
+    const auto left = next - Clock::now();
+    if (left <= Clock::duration::zero())
+        return 0;
+    // Rounded up: waking a little early would only poll again with 0.
+    return int(std::chrono::ceil<std::chrono::milliseconds>(left).count());
+}
+
+bool Server::Chance(double percent)
+{
+    if (percent <= 0)
+        return false;
+    if (percent >= 100)
+        return true;
+    return std::uniform_real_distribution<double>(0, 100)(rng_) < percent;
+}
+
+std::string Server::Describe(const Peer &peer) const
+{
+    if (peer.pty)
+        return "pty";
+    char ip[INET_ADDRSTRLEN] = "?";
+    inet_ntop(AF_INET, &peer.addr.sin_addr, ip, sizeof ip);
+    return std::string("udp ") + ip + ":" + std::to_string(ntohs(peer.addr.sin_port));
+}
+
+} // namespace q417sim

@@ -1,0 +1,73 @@
+// Serves a SimBus over UDP and a pseudo-terminal from one poll() loop, with
+// the faults of the command line applied to the replies.
+#pragma once
+
+#include "Options.h"
+#include "SimModule.h"
+#include "Wire.h"
+
+#include <chrono>
+#include <netinet/in.h>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace q417sim {
+
+class Server {
+public:
+    Server(SimBus &bus, const Options &options, uint32_t seed);
+    ~Server();
+    Server(const Server &) = delete;
+    Server &operator=(const Server &) = delete;
+
+    // Each returns false with `error` set when the system refuses.
+    bool OpenUdp(uint16_t port, std::string &error);
+    bool OpenPty(std::string &error);
+    bool MakeLink(const std::string &path, std::string &error);
+
+    uint16_t UdpPort() const { return udpPort_; }
+    const std::string &SlavePath() const { return slavePath_; }
+
+    // Serves until a byte on `signalFd` names SIGINT or SIGTERM. SIGHUP
+    // restarts the modules and calls `onRestart`.
+    void Run(int signalFd, void (*onRestart)());
+
+private:
+    using Clock = std::chrono::steady_clock;
+
+    struct Peer {
+        bool pty = false;
+        sockaddr_in addr{}; // when !pty
+    };
+    struct Pending {
+        Clock::time_point due;
+        Peer to;
+        wire::ReplyFrame frame;
+    };
+
+    void ReadUdp();
+    void ReadPty();
+    void OnRequest(const wire::Request &request, const Peer &from);
+    void Send(const Peer &to, const wire::ReplyFrame &frame);
+    void SendDue();
+    int PollTimeoutMs() const;
+    bool Chance(double percent);
+    std::string Describe(const Peer &peer) const;
+
+    SimBus &bus_;
+    Faults faults_;
+    bool verbose_;
+    std::mt19937 rng_;
+
+    int udpFd_ = -1;
+    uint16_t udpPort_ = 0;
+    int masterFd_ = -1;
+    int slaveFd_ = -1; // held open so the master never sees the line hang up
+    std::string slavePath_;
+    std::string link_;
+    wire::FrameScanner scanner_{wire::RequestStart, wire::RequestSize};
+    std::vector<Pending> pending_;
+};
+
+} // namespace q417sim
