@@ -1,0 +1,51 @@
+// How a driver connection reaches its modules: one request/response
+// exchange at a time over UDP, a serial line, or an in-process bus.
+#pragma once
+
+#include "Wire.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace drv {
+
+class Transport {
+public:
+    virtual ~Transport() = default;
+
+    // Applies SetConfig's bus speed (Bd) and reply time-out (ms); 0 or a
+    // Q417_E_* code, the previous setting staying in force on failure. Only
+    // a serial line has a speed to set; the others keep nothing.
+    virtual int32_t Configure(int32_t rate, int32_t timeoutMs)
+    {
+        (void)rate;
+        (void)timeoutMs;
+        return 0;
+    }
+
+    // The reply time-out in force before any SetConfig, in ms.
+    virtual int32_t TimeoutMs() const = 0;
+
+    // Sends `request` and waits for the reply carrying its seq and address.
+    // 0 with `reply` filled, or a transport Q417_E_* code; a module's
+    // refusal is a completed exchange and travels in reply.status.
+    virtual int32_t Exchange(const wire::Request &request, wire::Reply &reply) = 0;
+};
+
+// Each returns null with `error` set when the device cannot be opened.
+
+// Kind 4: the LAN converter at `ip` (dotted IPv4 text) and UDP `port`.
+std::unique_ptr<Transport> OpenUdp(const char *ip, int32_t port, int32_t timeoutMs,
+                                   int32_t &error);
+
+// Kind 0: COM `port` (1..256), the device named by environment variable
+// Q417_COM<port> if set, else /dev/ttyS<port-1>.
+std::unique_ptr<Transport> OpenSerial(int32_t port, int32_t &error);
+std::string SerialDevicePath(int32_t port);
+
+// Kinds 1..3: the simulated module at address 1 on a bus that lives as long
+// as the library stays loaded.
+std::unique_ptr<Transport> OpenLocal();
+
+} // namespace drv

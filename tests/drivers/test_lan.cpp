@@ -1,0 +1,122 @@
+// The LAN driver against a converter played by the test itself, to send
+// what the simulator never does: replies from a stranger, a steady stream
+// of stale replies.
+#include "Session.h"
+#include "Wire.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <functional>
+#include <thread>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+struct Socket {
+    int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in addr{};
+    Socket()
+    {
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::bind(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr);
+        socklen_t len = sizeof addr;
+        ::getsockname(fd, reinterpret_cast<sockaddr *>(&addr), &len);
+    }
+    ~Socket() { ::close(fd); }
+    void SendTo(const sockaddr_in &to, const wire::Reply &r) const
+    {
+        const wire::ReplyFrame f = wire::Encode(r);
+        ::sendto(fd, f.data(), f.size(), 0, reinterpret_cast<const sockaddr *>(&to), sizeof to);
+    }
+};
+
+// Receives one request on `converter` and hands it, with the driver's
+// address, to `answer`, on a thread of its own while the driver waits.
+class FakeConverter {
+public:
+    using Answer = std::function<void(const Socket &converter, const wire::Request &,
+                                      const sockaddr_in &driver)>;
+    explicit FakeConverter(Answer answer)
+        : thread_([this, answer] {
+              pollfd p{converter.fd, POLLIN, 0};
+              if (::poll(&p, 1, 2000) != 1)
+                  return;
+              uint8_t buf[64];
+              sockaddr_in from{};
+              socklen_t len = sizeof from;
+              const ssize_t n = ::recvfrom(converter.fd, buf, sizeof buf, 0,
+                                           reinterpret_cast<sockaddr *>(&from), &len);
+              wire::Request rq;
+              if (n > 0 && wire::Decode(std::span<const uint8_t>(buf, std::size_t(n)), rq) ==
+                               wire::Decoded::Ok)
+                  answer(converter, rq, from);
+          })
+    {
+    }
+    ~FakeConverter() { thread_.join(); }
+    Socket converter;
+
+private:
+    std::thread thread_;
+};
+
+wire::Reply ReplyTo(const wire::Request &rq, uint8_t fill)
+{
+    return wire::Reply{rq.seq, rq.address, 0, rq.x, {fill, fill, fill, fill}};
+}
+
+TEST(LanExchange, OnlyTheConvertersReplyWithTheRightSeqIsTaken)
+{
+    Socket stranger;
+    FakeConverter conv([&](const Socket &converter, const wire::Request &rq, const sockaddr_in &driver) {
+        stranger.SendTo(driver, ReplyTo(rq, 0xEE));
+        wire::Reply stale = ReplyTo(rq, 0xDD);
+        --stale.seq;
+        converter.SendTo(driver, stale);
+        wire::Reply other = ReplyTo(rq, 0xCC);
+        ++other.address;
+        converter.SendTo(driver, other);
+        std::this_thread::sleep_for(20ms);
+        converter.SendTo(driver, ReplyTo(rq, 0x11));
+    });
+    Session s(ifLan);
+    ASSERT_EQ(s.OpenLan("127.0.0.1", ntohs(conv.converter.addr.sin_port), 1000), 0);
+    const Answer a = s.Call(3, CmdReadStatus, SubNone, 0x42);
+    EXPECT_EQ(a.status, 0);
+    EXPECT_EQ(a.d, (std::array<uint8_t, 4>{0x11, 0x11, 0x11, 0x11}));
+    EXPECT_EQ(a.x, 0x42);
+}
+
+// Stale replies keep arriving but none is the awaited one: the exchange
+// still ends at its time-out, not a time-out after the last datagram.
+TEST(LanExchange, AStreamOfStaleRepliesDoesNotExtendTheWait)
+{
+    std::atomic<bool> stop{false};
+    FakeConverter conv([&](const Socket &converter, const wire::Request &rq, const sockaddr_in &driver) {
+        wire::Reply stale = ReplyTo(rq, 0xDD);
+        stale.seq = uint8_t(rq.seq + 100);
+        for (int i = 0; i < 200 && !stop; ++i) {
+            converter.SendTo(driver, stale);
+            std::this_thread::sleep_for(5ms);
+        }
+    });
+    Session s(ifLan);
+    ASSERT_EQ(s.OpenLan("127.0.0.1", ntohs(conv.converter.addr.sin_port), 200), 0);
+    Answer a;
+    const auto took = Elapsed([&] { a = s.Call(1, CmdReadStatus, SubNone); });
+    stop = true;
+    EXPECT_EQ(a.status, Q417_E_TIMEOUT);
+    EXPECT_GE(took, 195ms);
+    EXPECT_LE(took, 350ms);
+}
+
+} // namespace

@@ -1,0 +1,178 @@
+// The LAN and COM drivers against the module simulator, through the
+// program's binding: over UDP on 127.0.0.1 and over a pseudo-terminal.
+#include "Session.h"
+#include "SimProcess.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <optional>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+enum class Link { Lan, Com };
+
+constexpr int32_t TimeoutMs = 250;
+constexpr int32_t ComPort = 5;
+// What a loaded machine may add to a time-out before the call returns.
+constexpr auto Slack = 150ms;
+
+class Simulated : public ::testing::TestWithParam<Link> {
+protected:
+    // Starts the simulator with `extra` options and connects to it.
+    void Start(std::vector<std::string> extra = {})
+    {
+        std::vector<std::string> args = {"--seed", "417"};
+        if (GetParam() == Link::Lan) {
+            args.insert(args.end(), {"--udp-port", "0"});
+        } else {
+            ASSERT_FALSE(dir_.Path().empty());
+            args.insert(args.end(), {"--no-udp", "--pty", "--link", dir_.Path() + "/com"});
+        }
+        args.insert(args.end(), extra.begin(), extra.end());
+        sim_.emplace(SIM_EXE, args);
+        ASSERT_TRUE(sim_->Ready()) << sim_->Failure();
+
+        if (GetParam() == Link::Lan) {
+            ASSERT_NE(sim_->UdpPort(), 0);
+            ASSERT_EQ(s_.OpenLan("127.0.0.1", sim_->UdpPort(), TimeoutMs), 0);
+        } else {
+            ASSERT_FALSE(sim_->Link().empty());
+            ::setenv(("Q417_COM" + std::to_string(ComPort)).c_str(), sim_->Link().c_str(), 1);
+            ASSERT_EQ(s_.OpenCom(ComPort), 0);
+        }
+        ASSERT_EQ(s_.Configure(9600, TimeoutMs), 0);
+    }
+
+    // Destroyed in reverse: the connection closes before the simulator
+    // ends, and the simulator before its link's directory goes.
+    TempDir dir_;
+    std::optional<SimProcess> sim_;
+    Session s_{GetParam() == Link::Lan ? ifLan : ifCom};
+};
+
+TEST_P(Simulated, IdentityIsWhatTheSimulatorAnnounced)
+{
+    ASSERT_NO_FATAL_FAILURE(Start({"--module", "1", "--module", "9:6"}));
+    ASSERT_EQ(sim_->Modules().size(), 2u);
+    for (const SimProcess::Module &m : sim_->Modules())
+        EXPECT_EQ(s_.Identity(uint8_t(m.address)), m.name + ' ' + m.version);
+}
+
+TEST_P(Simulated, RegisterWriteReadsBack)
+{
+    ASSERT_NO_FATAL_FAILURE(Start());
+    for (uint8_t v : {0x00, 0x5A, 0xFF}) {
+        EXPECT_EQ(s_.WriteRegister(1, RegDoutNegation(3), v).status, 0);
+        const Answer a = s_.ReadRegister(1, RegDoutNegation(3));
+        EXPECT_EQ(a.status, 0);
+        EXPECT_EQ(a.d[2], v);
+    }
+    EXPECT_EQ(s_.ReadRegister(1, 99).status, Q417_E_MOD_REG);
+}
+
+TEST_P(Simulated, OutputsLoopBackToInputs)
+{
+    ASSERT_NO_FATAL_FAILURE(Start({"--inputs", "loopback"}));
+    for (uint32_t pattern : {0x00000001u, 0x80000000u, 0xA50F3C81u}) {
+        EXPECT_EQ(s_.Call(1, CmdWriteOutputs, SubChannels, 0, Bytes(pattern)).status, 0);
+        const Answer in = s_.Call(1, CmdReadInputs, SubChannels);
+        EXPECT_EQ(in.status, 0);
+        EXPECT_EQ(Word(in.d), pattern);
+    }
+}
+
+TEST_P(Simulated, NoModuleAtTheAddressTimesOutInTime)
+{
+    ASSERT_NO_FATAL_FAILURE(Start());
+    Answer a;
+    const auto took = Elapsed([&] { a = s_.Call(7, CmdReadIdentity, 0); });
+    EXPECT_EQ(a.status, Q417_E_TIMEOUT);
+    EXPECT_GE(took, std::chrono::milliseconds(TimeoutMs) - 5ms);
+    EXPECT_LE(took, std::chrono::milliseconds(TimeoutMs) + Slack);
+    EXPECT_EQ(s_.Identity(1).size(), 13u) << "the module at 1 still answers";
+}
+
+TEST_P(Simulated, DroppedRepliesTimeOut)
+{
+    ASSERT_NO_FATAL_FAILURE(Start({"--drop", "100"}));
+    for (int i = 0; i < 2; ++i) {
+        Answer a;
+        const auto took = Elapsed([&] { a = s_.Call(1, CmdReadStatus, SubNone); });
+        EXPECT_EQ(a.status, Q417_E_TIMEOUT);
+        EXPECT_LE(took, std::chrono::milliseconds(TimeoutMs) + Slack);
+    }
+}
+
+// One bit of each reply flipped. A datagram is one whole reply, so UDP
+// always knows it got a damaged one; on a byte stream a hit start byte
+// leaves nothing that looks like a frame, which is a plain time-out.
+TEST_P(Simulated, CorruptedRepliesAreCrcErrors)
+{
+    ASSERT_NO_FATAL_FAILURE(Start({"--corrupt", "100"}));
+    int crc = 0;
+    for (int i = 0; i < 6; ++i) {
+        Answer a;
+        const auto took = Elapsed([&] { a = s_.Call(1, CmdReadIdentity, 0); });
+        if (GetParam() == Link::Lan) {
+            EXPECT_EQ(a.status, Q417_E_CRC);
+            EXPECT_LT(took, std::chrono::milliseconds(TimeoutMs) / 2) << "not at once";
+        } else
+            EXPECT_TRUE(a.status == Q417_E_CRC || a.status == Q417_E_TIMEOUT) << int(a.status);
+        crc += a.status == Q417_E_CRC;
+        EXPECT_EQ(Word(a.d), 0u) << "no data from a damaged reply";
+    }
+    EXPECT_GE(crc, 1);
+    EXPECT_EQ(s_.Text(Q417_E_CRC), "chyba CRC v odpovědi modulu");
+}
+
+// Every reply comes twice: each answer accepted must be its own request's,
+// never the copy of the one before.
+TEST_P(Simulated, DuplicatedRepliesNeverAnswerTheNextRequest)
+{
+    ASSERT_NO_FATAL_FAILURE(Start({"--duplicate", "100"}));
+    int answered = 0;
+    for (int i = 1; i <= 60; ++i) {
+        const uint8_t v = uint8_t(i * 37);
+        const Answer a = i % 2 ? s_.WriteRegister(1, RegDinNegation(1), v)
+                               : s_.Call(1, CmdWriteRegister, SubNone, uint8_t(i),
+                                         {RegDoutInitState(1), RegDoutInitState(1), v, v});
+        if (a.status != 0)
+            continue;
+        ++answered;
+        const uint8_t reg = i % 2 ? RegDinNegation(1) : RegDoutInitState(1);
+        EXPECT_EQ(a.d, (std::array<uint8_t, 4>{reg, reg, v, v})) << "request " << i;
+        EXPECT_EQ(a.x, i % 2 ? 0 : i) << "request " << i;
+    }
+    EXPECT_GE(answered, 50);
+}
+
+// Replies arrive after the time-out: the first request's reply turns up
+// while the second waits and must not be taken for the second's.
+TEST_P(Simulated, LateReplyIsNotTakenForTheNextOne)
+{
+    ASSERT_NO_FATAL_FAILURE(Start({"--delay", "100:" + std::to_string(TimeoutMs + 120)}));
+    EXPECT_EQ(s_.Call(1, CmdReadIdentity, 0).status, Q417_E_TIMEOUT);
+    Answer second;
+    const auto took = Elapsed([&] { second = s_.Call(1, CmdReadIdentity, 2); });
+    EXPECT_EQ(second.status, Q417_E_TIMEOUT);
+    EXPECT_EQ(Word(second.d), 0u);
+    EXPECT_LE(took, std::chrono::milliseconds(TimeoutMs) + Slack);
+}
+
+INSTANTIATE_TEST_SUITE_P(Links, Simulated, ::testing::Values(Link::Lan, Link::Com),
+                         [](const auto &p) { return p.param == Link::Lan ? "Lan" : "Com"; });
+
+TEST(LanInit, InvalidAddressTextIsRefused)
+{
+    for (const char *ip : {"", "localhost", "1.2.3", "256.0.0.1", "127.0.0.1 ", "::1"}) {
+        Session s(ifLan);
+        EXPECT_EQ(s.OpenLan(ip, 5000, TimeoutMs), Q417_E_IPADDR) << '"' << ip << '"';
+        EXPECT_EQ(s.Handle(), 0);
+        EXPECT_EQ(s.Text(Q417_E_IPADDR), "neplatná IP adresa");
+    }
+}
+
+} // namespace
