@@ -1,10 +1,57 @@
 #!/usr/bin/env bash
-# Builds the program and starts it.
+# Builds the program, starts the module simulator on 127.0.0.1 and the
+# program with it; stops the simulator when the program ends.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/deps.sh
 ensure_packages "${BUILD_PACKAGES[@]}"
 configure_and_build build -DCMAKE_BUILD_TYPE=RelWithDebInfo
-echo "The module-access core is built (build/src/core). The main window and the"
-echo "module simulator come with the application shell; until then this command"
-echo "only builds."
+
+bin=$PWD/build/bin
+work=$(mktemp -d)
+sim_pid=
+cleanup() {
+    [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+# The simulator: one module at address 1 on UDP port 5000 (another free port
+# if that one is taken), and on a pseudo-terminal that the COM driver reaches
+# as COM1.
+start_sim() {
+    "$bin/q417sim" --udp-port "$1" --link "$work/tty" >"$work/sim.out" 2>"$work/sim.err" &
+    sim_pid=$!
+    for _ in $(seq 50); do
+        grep -q '^ready$' "$work/sim.out" && return 0
+        kill -0 "$sim_pid" 2>/dev/null || return 1
+        sleep 0.1
+    done
+    return 1
+}
+if ! start_sim 5000; then
+    sim_pid=
+    start_sim 0 || { cat "$work/sim.err" >&2; exit 1; }
+fi
+port=$(sed -n 's/^udp 127\.0\.0\.1:\([0-9]*\)$/\1/p' "$work/sim.out")
+export Q417_COM1="$work/tty"
+
+# A first start gets settings that point at the simulator: the LAN converter
+# at 127.0.0.1, module address 1. The file is Windows-1250 with CRLF, as the
+# program writes it.
+ini=$bin/W_korval.ini
+if [ ! -e "$ini" ]; then
+    printf '[P\xf8ipojen\xed]\r\nRozhran\xed=LX-1417\r\nAdresa=1\r\nRychlost=9600\r\n\r\n[LX-1417]\r\nIP adresa=127.0.0.1\r\nUDP port=%s\r\nUDP timeout=1000\r\n' \
+        "$port" >"$ini"
+    echo "Wrote $ini for the simulator."
+fi
+
+echo "Simulator: module at address 1 on 127.0.0.1:$port (LAN) and $Q417_COM1 (COM1)."
+echo "In the program: Připojení, then Inicializace připojení."
+if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
+    ensure_packages xvfb xauth
+    echo "No display: running on a virtual X display (xvfb-run). Stop with Ctrl+C."
+    xvfb-run -a "$bin/W_korval"
+else
+    "$bin/W_korval"
+fi

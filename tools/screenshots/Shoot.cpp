@@ -1,0 +1,100 @@
+// Renders the program's windows, connected to a running simulator, into PNG
+// files for the documentation. Run under a display (scripts/screenshots.sh
+// uses Xvfb); it never writes the settings file.
+#include "Hlavni.h"
+#include "Pripojeni.h"
+#include "Program.h"
+#include "Qxxx417.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEvent>
+#include <QPushButton>
+#include <QTimer>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+// Presses "Inicializace připojení" in the connection dialog once it shows,
+// saves its picture and closes it.
+class ConnectAndShoot : public QObject {
+public:
+    explicit ConnectAndShoot(QString file) : file_(std::move(file)) {}
+    bool saved = false;
+
+protected:
+    bool eventFilter(QObject *o, QEvent *e) override
+    {
+        if (e->type() == QEvent::Show) {
+            if (auto *d = qobject_cast<TForm2 *>(o)) {
+                QTimer::singleShot(300, d, [this, d] {
+                    d->Button1Click();
+                    QCoreApplication::processEvents();
+                    saved = d->grab().save(file_);
+                    d->close();
+                });
+            }
+        }
+        return false;
+    }
+
+private:
+    QString file_;
+};
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    TApplication app(argc, argv);
+    int port = 0;
+    QString out = QStringLiteral(".");
+    for (int i = 1; i + 1 < argc; i += 2) {
+        if (std::strcmp(argv[i], "--port") == 0)
+            port = std::atoi(argv[i + 1]);
+        else if (std::strcmp(argv[i], "--out") == 0)
+            out = QString::fromLocal8Bit(argv[i + 1]);
+    }
+    if (port <= 0 || port > 65535) {
+        std::fprintf(stderr, "usage: korval_shoot --port UDP-PORT [--out DIR]\n");
+        return 2;
+    }
+    QDir().mkpath(out);
+
+    TForm1 w;
+    if (w.Data == nullptr)
+        return 1;
+    // The simulator on loopback, whatever the settings file beside us says.
+    w.Data->Kind = ifLan;
+    w.Data->IpAddress = "127.0.0.1";
+    w.Data->UdpPort = uint32_t(port);
+    w.Data->Address = 1;
+    w.Data->BaudRate = 9600;
+    w.show();
+
+    // Without app.exec(): quitting the application would close the main
+    // window and save the settings. The dialog's own modal loop is enough.
+    QElapsedTimer settle;
+    settle.start();
+    while (settle.elapsed() < 300)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+
+    ConnectAndShoot shooter(out + QStringLiteral("/connection-dialog.png"));
+    app.installEventFilter(&shooter);
+    w.Pipojen1->trigger();
+    app.removeEventFilter(&shooter);
+    QCoreApplication::processEvents();
+    const bool mainSaved = w.grab().save(out + QStringLiteral("/main-window.png"));
+
+    const bool connected = w.Data->Connected;
+    if (connected) {
+        int32_t handle = w.Data->Handle;
+        DrvDone(w.Data->Kind, handle);
+        w.Data->Connected = false;
+    }
+    std::printf("connected: %s\n", connected ? "yes" : "no");
+    return shooter.saved && mainSaved && connected ? 0 : 1;
+}
