@@ -1,6 +1,7 @@
 #include "Pripojeni.h"
 
 #include "Qxxx417.h"
+#include "WindowKit.h"
 #include "Text.h"
 #include "q417drv.h"
 
@@ -214,10 +215,7 @@ void TForm2::SetPanel(const QString &text, bool repaintNow)
 
 QString TForm2::ErrorText(uint8_t kind, int32_t status)
 {
-    DrvErrorText(kind, uint32_t(status), text_);
-    std::string s;
-    DataArrayToStr(text_, s);
-    return QString::fromStdString(s);
+    return DriverStatusText(kind, status, text_);
 }
 
 void TForm2::Abandon(int32_t &handle)

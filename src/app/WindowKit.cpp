@@ -1,0 +1,38 @@
+#include "WindowKit.h"
+
+#include "Qxxx417.h"
+
+#include <QLabel>
+
+bool ConnectionUsable(const TData *data)
+{
+    return data != nullptr && data->Connected && data->Handle != 0;
+}
+
+QString DriverStatusText(uint8_t kind, int32_t status, TDataArray &text)
+{
+    DrvErrorText(kind, uint32_t(status), text);
+    std::string s;
+    DataArrayToStr(text, s);
+    return QString::fromStdString(s);
+}
+
+TSinglePanelStatusBar::TSinglePanelStatusBar(QWidget *parent) : QStatusBar(parent)
+{
+    setObjectName(QStringLiteral("StatusBar1"));
+    setSizeGripEnabled(false);
+    panel_ = new QLabel(this);
+    panel_->setObjectName(QStringLiteral("StatusBar1Panel0"));
+    addWidget(panel_, 1);
+}
+
+QString TSinglePanelStatusBar::Text() const
+{
+    return panel_->text();
+}
+
+void TSinglePanelStatusBar::SetText(const QString &text)
+{
+    panel_->setText(text);
+    panel_->repaint();
+}
