@@ -11,7 +11,7 @@ extern "C" {
 #endif
 
 #define FAKE_LOG_LEN 512
-#define FAKE_SCRIPT_LEN 8
+#define FAKE_SCRIPT_LEN 64
 
 struct fake_reply {
     int32_t result, status, x, d[4];
