@@ -143,7 +143,7 @@ std::string CpuModel()
 int main(int argc, char **argv)
 {
     benchmark::Initialize(&argc, argv);
-    SimProcess sim(SIM_EXE, {"--udp-port", "0", "--seed", "1"});
+    simtest::SimProcess sim(SIM_EXE, {"--udp-port", "0", "--seed", "1"});
     if (!sim.Ready()) {
         std::fprintf(stderr, "%s\n", sim.Failure().c_str());
         return 1;

@@ -11,6 +11,8 @@
 namespace {
 
 using namespace std::chrono_literals;
+using simtest::SimProcess;
+using simtest::TempDir;
 
 enum class Link { Lan, Com };
 

@@ -1,6 +1,7 @@
 // The simulator as scripts and drivers see it: a child process spoken to in
 // raw frames over UDP on 127.0.0.1 and over its pseudo-terminal.
-#include "SimHarness.h"
+#include "Endpoint.h"
+#include "SimProcess.h"
 
 #include <gtest/gtest.h>
 
@@ -26,6 +27,13 @@ constexpr uint8_t StatusResetBit = 1u << 5;
 // Long enough for a loopback reply that should not come to have come.
 constexpr Ms Quiet = 150ms;
 
+// The simulator on an ephemeral UDP port, `args` after that.
+SimProcess StartSim(std::vector<std::string> args)
+{
+    args.insert(args.begin(), {"--udp-port", "0"});
+    return SimProcess(SIM_EXE, args);
+}
+
 wire::Request Identity(uint8_t seq, uint8_t address, uint8_t sub = 0)
 {
     return MakeRequest(seq, address, CmdReadIdentity, sub);
@@ -35,7 +43,7 @@ wire::Request Identity(uint8_t seq, uint8_t address, uint8_t sub = 0)
 
 TEST(SimUdp, IdentityMatchesStartLineAndEchoesSeq)
 {
-    SimProcess sim({});
+    SimProcess sim = StartSim({});
     ASSERT_TRUE(sim.Ready());
     ASSERT_EQ(sim.StartLines().size(), 2u);
     std::smatch m;
@@ -58,7 +66,7 @@ TEST(SimUdp, IdentityMatchesStartLineAndEchoesSeq)
 
 TEST(SimUdp, EveryModuleAnswersAtItsAddressWithTheChosenInputs)
 {
-    SimProcess sim({"--module", "3", "--module", "9:2", "--inputs", "fixed:DEADBEEF"});
+    SimProcess sim = StartSim({"--module", "3", "--module", "9:2", "--inputs", "fixed:DEADBEEF"});
     ASSERT_TRUE(sim.Ready());
     ASSERT_EQ(sim.StartLines().size(), 3u);
     EXPECT_TRUE(sim.StartLines()[0].starts_with("module 3 baud 4 name "));
@@ -77,7 +85,7 @@ TEST(SimUdp, EveryModuleAnswersAtItsAddressWithTheChosenInputs)
 // before the reply to the good request that follows.
 TEST(SimUdp, NoReplyForUnknownAddressOrDamagedFrame)
 {
-    SimProcess sim({});
+    SimProcess sim = StartSim({});
     ASSERT_TRUE(sim.Ready());
     const Endpoint udp = Endpoint::Udp(sim.UdpPort());
 
@@ -99,7 +107,7 @@ TEST(SimUdp, NoReplyForUnknownAddressOrDamagedFrame)
 
 TEST(SimPty, AnswersWholeSplitAndNoisyFrames)
 {
-    SimProcess sim({"--no-udp", "--pty"});
+    SimProcess sim = StartSim({"--no-udp", "--pty"});
     ASSERT_TRUE(sim.Ready());
     ASSERT_EQ(sim.StartLines().size(), 2u) << "--no-udp still served UDP?";
     const Endpoint pty = Endpoint::Pty(sim.Pty());
@@ -138,14 +146,14 @@ TEST(SimPty, LinkReplacesOnlySymlinksAndGoesAwayOnTerm)
     const fs::path link = fs::path(dir) / "bus";
 
     std::ofstream(link) << "data";
-    SimProcess refused({"--no-udp", "--link", link.string()});
+    SimProcess refused = StartSim({"--no-udp", "--link", link.string()});
     EXPECT_FALSE(refused.Ready());
     EXPECT_NE(refused.Stop(SIGTERM), 0);
     EXPECT_FALSE(fs::is_symlink(link));
     fs::remove(link);
 
     fs::create_symlink("/nonexistent", link);
-    SimProcess sim({"--no-udp", "--link", link.string()});
+    SimProcess sim = StartSim({"--no-udp", "--link", link.string()});
     ASSERT_TRUE(sim.Ready());
     EXPECT_EQ(sim.StartLines().back(), "link " + link.string());
     EXPECT_EQ(fs::read_symlink(link).string(), sim.Pty());
@@ -163,7 +171,7 @@ TEST(SimPty, LinkReplacesOnlySymlinksAndGoesAwayOnTerm)
 TEST(SimFaults, DropSendsNothing)
 {
     for (const char *option : {"--drop", "--drop-requests"}) {
-        SimProcess sim({option, "100"});
+        SimProcess sim = StartSim({option, "100"});
         ASSERT_TRUE(sim.Ready());
         const Endpoint udp = Endpoint::Udp(sim.UdpPort());
         udp.Send(Identity(1, 1));
@@ -173,7 +181,7 @@ TEST(SimFaults, DropSendsNothing)
 
 TEST(SimFaults, DuplicateSendsTwoIdenticalReplies)
 {
-    SimProcess sim({"--duplicate", "100"});
+    SimProcess sim = StartSim({"--duplicate", "100"});
     ASSERT_TRUE(sim.Ready());
     const Endpoint udp = Endpoint::Udp(sim.UdpPort());
     const auto first = udp.Ask(Identity(42, 1));
@@ -186,7 +194,7 @@ TEST(SimFaults, DuplicateSendsTwoIdenticalReplies)
 
 TEST(SimFaults, CorruptFlipsOneBitAnywhere)
 {
-    SimProcess sim({"--corrupt", "100", "--seed", "7"});
+    SimProcess sim = StartSim({"--corrupt", "100", "--seed", "7"});
     ASSERT_TRUE(sim.Ready());
     const Endpoint udp = Endpoint::Udp(sim.UdpPort());
     std::set<std::size_t> hit;
@@ -215,7 +223,7 @@ TEST(SimFaults, CorruptFlipsOneBitAnywhere)
 TEST(SimFaults, DelayedReplyDoesNotHoldUpTheNext)
 {
     constexpr auto delay = 400ms;
-    SimProcess sim({"--delay", "100:400"});
+    SimProcess sim = StartSim({"--delay", "100:400"});
     ASSERT_TRUE(sim.Ready());
     const Endpoint udp = Endpoint::Udp(sim.UdpPort());
     const auto start = std::chrono::steady_clock::now();
@@ -236,7 +244,7 @@ TEST(SimFaults, DelayedReplyDoesNotHoldUpTheNext)
 // and the restart leaves RST in the status register.
 TEST(SimRestart, HangupAppliesWrittenAddress)
 {
-    SimProcess sim({});
+    SimProcess sim = StartSim({});
     ASSERT_TRUE(sim.Ready());
     const Endpoint udp = Endpoint::Udp(sim.UdpPort());
 
@@ -274,12 +282,12 @@ TEST(SimOptions, BadValuesExitWithCode2)
         {"--no-udp"},            {"--bogus"},              {"stray"},
     };
     for (const auto &args : bad) {
-        SimProcess sim(args);
+        SimProcess sim = StartSim(args);
         EXPECT_FALSE(sim.Ready()) << args[0];
         EXPECT_EQ(sim.Stop(SIGTERM), 2) << args[0];
         EXPECT_FALSE(sim.Stderr().empty()) << args[0];
     }
     // The same parser takes what is well formed.
-    SimProcess good({"--module", "1:8", "--delay", "2.5:10", "--inputs", "fixed:0xff"});
+    SimProcess good = StartSim({"--module", "1:8", "--delay", "2.5:10", "--inputs", "fixed:0xff"});
     EXPECT_TRUE(good.Ready());
 }

@@ -1,53 +1,20 @@
-// Runs q417sim as a child process and talks raw frames to it.
+// Raw frames to the simulator: UDP on 127.0.0.1 or its pseudo-terminal.
 #pragma once
 
 #include "Wire.h"
 
+#include <array>
 #include <chrono>
+#include <cstdint>
 #include <optional>
 #include <span>
 #include <string>
-#include <sys/types.h>
 #include <vector>
 
 namespace simtest {
 
 using namespace std::chrono_literals;
 using Ms = std::chrono::milliseconds;
-
-// The simulator started with `--udp-port 0` and the given options, its
-// stdout read up to `ready`; stopped with SIGTERM when destroyed.
-class SimProcess {
-public:
-    explicit SimProcess(std::vector<std::string> args);
-    ~SimProcess();
-    SimProcess(const SimProcess &) = delete;
-    SimProcess &operator=(const SimProcess &) = delete;
-
-    bool Ready() const { return ready_; }
-    uint16_t UdpPort() const { return udpPort_; }
-    const std::string &Pty() const { return pty_; }
-    const std::vector<std::string> &StartLines() const { return startLines_; }
-
-    void Signal(int sig) const;
-    bool WaitForLine(const std::string &line, Ms timeout);
-    // Sends `sig` (harmless if it has already ended) and returns the exit
-    // code, or -1 when it did not exit by itself in time.
-    int Stop(int sig);
-    // What it wrote to stderr so far; call after Stop.
-    std::string Stderr() const;
-
-private:
-    std::optional<std::string> ReadLine(Ms timeout);
-
-    pid_t pid_ = -1;
-    int out_ = -1, err_ = -1;
-    std::string buffered_;
-    bool ready_ = false;
-    uint16_t udpPort_ = 0;
-    std::string pty_;
-    std::vector<std::string> startLines_;
-};
 
 // A descriptor for UDP to the simulator or for its pseudo-terminal's slave.
 class Endpoint {
