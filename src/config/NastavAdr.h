@@ -1,15 +1,32 @@
-// Until this window is built, the menu opens it as an empty dialog with its
-// caption; the program body's start-up instance stays hidden.
+// The address and baud-rate dialog: registers 63 and 62 of the module,
+// fields Address and BaudCode of the configuration.
 #pragma once
 
-#include "Dekl.h"
+#include "RegisterDialog.h"
 
-#include <QDialog>
+#include <cstdint>
+#include <string_view>
 
-class TForm12 : public QDialog {
+class QComboBox;
+class QLabel;
+class QLineEdit;
+
+// The text as an integer (TryTextToInt) within min..max. False, leaving
+// `result` untouched, for any other text.
+bool StrToByteInRange(std::string_view text, uint8_t min, uint8_t max, uint8_t &result);
+
+class TForm12 : public TRegisterDialog {
     Q_OBJECT
 public:
     explicit TForm12(QWidget *owner = nullptr);
 
-    TData *Data = nullptr; // borrowed from the main window while shown
+    QLabel *Label1;
+    QLineEdit *Edit1;
+    QLabel *Label2;
+    QComboBox *ComboBox1;
+
+    void PrectiData(TModuleConfig &C) override;
+    void ZapisData(TModuleConfig C) override;
+    void PrectiOkno(TModuleConfig &C) override;
+    void ZapisOkno(TModuleConfig C) override;
 };

@@ -1,6 +1,120 @@
 #include "NastavDIO.h"
 
-TForm14::TForm14(QWidget *owner) : QDialog(owner)
+#include "Qxxx417.h"
+
+#include <QCheckBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+
+namespace {
+
+constexpr std::size_t FirstByte = offsetof(TModuleConfig, DinNegation);
+constexpr int Channels = 32;
+constexpr int Boxes = 3 * Channels;
+
+// Setting by setting (power-up state, input negation, output negation),
+// within a setting group by group.
+constexpr std::array<TRegisterStep, 12> Steps = [] {
+    std::array<TRegisterStep, 12> steps{};
+    struct Setting {
+        uint8_t (*reg)(int);
+        std::size_t byte;
+    };
+    const Setting settings[] = {
+        {RegDoutInitState, offsetof(TModuleConfig, DoutInitState)},
+        {RegDinNegation, offsetof(TModuleConfig, DinNegation)},
+        {RegDoutNegation, offsetof(TModuleConfig, DoutNegation)},
+    };
+    std::size_t i = 0;
+    for (const Setting &s : settings) {
+        for (int n = 0; n < 4; ++n)
+            steps[i++] = {s.reg(n), s.byte + std::size_t(n)};
+    }
+    return steps;
+}();
+constexpr TRegisterSequence Sequence{Steps, true};
+
+std::size_t BoxByte(int index)
 {
-    setWindowTitle(QStringLiteral("Nastavení digitálních vstupů/výstupů"));
+    return FirstByte + std::size_t(index / 8);
+}
+
+uint8_t BoxMask(int index)
+{
+    return uint8_t(1u << (index % 8));
+}
+
+} // namespace
+
+TForm14::TForm14(QWidget *owner)
+    : TRegisterDialog(owner, "Form14", QStringLiteral("Nastavení digitálních vstupů/výstupů"))
+{
+    struct Group {
+        const char *name;
+        QString caption;
+        QString channel;
+    };
+    const Group groups[] = {
+        {"GroupBox1", QStringLiteral(" Negace DIN "), QStringLiteral("DIN")},
+        {"GroupBox2", QStringLiteral("Negace DOUT "), QStringLiteral("DOUT")},
+        {"GroupBox3", QStringLiteral(" Počáteční stav DOUT "), QStringLiteral("DOUT")},
+    };
+    // Rows 0-7 and 8-15 of each column, with a wider gap between them.
+    constexpr int GapRow = 8;
+    constexpr int GapHeight = 12;
+
+    auto *row = new QHBoxLayout;
+    row->setSpacing(12);
+    std::array<QGroupBox *, 3> boxes{};
+    for (int g = 0; g < 3; ++g) {
+        auto *box = new QGroupBox(groups[g].caption, this);
+        box->setObjectName(QString::fromLatin1(groups[g].name));
+        auto *grid = new QGridLayout(box);
+        grid->setHorizontalSpacing(20);
+        grid->setVerticalSpacing(2);
+        grid->setRowMinimumHeight(GapRow, GapHeight);
+        for (int channel = 0; channel < Channels; ++channel) {
+            const int index = g * Channels + channel;
+            auto *check = new QCheckBox(groups[g].channel + QString::number(channel), box);
+            check->setObjectName(QStringLiteral("CheckBox%1").arg(index + 1));
+            const int line = channel % 16;
+            grid->addWidget(check, line < GapRow ? line : line + 1, channel / 16);
+            CheckBoxes[std::size_t(index)] = check;
+        }
+        row->addWidget(box);
+        boxes[std::size_t(g)] = box;
+    }
+    GroupBox1 = boxes[0];
+    GroupBox2 = boxes[1];
+    GroupBox3 = boxes[2];
+    Arrange(row);
+}
+
+void TForm14::PrectiData(TModuleConfig &C)
+{
+    ReadRegisters(C, Sequence);
+}
+
+void TForm14::ZapisData(TModuleConfig C)
+{
+    WriteRegisters(C, Sequence);
+}
+
+void TForm14::PrectiOkno(TModuleConfig &C)
+{
+    for (int i = 0; i < Boxes; ++i) {
+        uint8_t &byte = ConfigByte(C, BoxByte(i));
+        if (CheckBoxes[std::size_t(i)]->isChecked())
+            byte = uint8_t(byte | BoxMask(i));
+        else
+            byte = uint8_t(byte & ~BoxMask(i));
+    }
+    ShowStatus(QStringLiteral(" "));
+}
+
+void TForm14::ZapisOkno(TModuleConfig C)
+{
+    for (int i = 0; i < Boxes; ++i)
+        CheckBoxes[std::size_t(i)]->setChecked((ConfigByte(C, BoxByte(i)) & BoxMask(i)) != 0);
 }

@@ -2,9 +2,12 @@
 // files for the documentation. Run under a display (scripts/screenshots.sh
 // uses Xvfb); it never writes the settings file.
 #include "Hlavni.h"
+#include "OkamDIN.h"
+#include "OkamDOUT.h"
 #include "Pripojeni.h"
 #include "Program.h"
 #include "Qxxx417.h"
+#include "StatReg.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -15,6 +18,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 
 namespace {
 
@@ -44,6 +48,49 @@ protected:
 private:
     QString file_;
 };
+
+// Lets a live view of type W run on its own timers for `wait` ms after it
+// shows (after `start`, if any), saves its picture and closes it.
+template <class W> class RunAndShoot : public QObject {
+public:
+    RunAndShoot(QString file, int wait, std::function<void(W *)> start = {})
+        : file_(std::move(file)), wait_(wait), start_(std::move(start))
+    {
+    }
+    bool saved = false;
+
+protected:
+    bool eventFilter(QObject *o, QEvent *e) override
+    {
+        if (e->type() == QEvent::Show) {
+            if (auto *d = qobject_cast<W *>(o)) {
+                // After the window's own show handling, as a click would be.
+                if (start_)
+                    QTimer::singleShot(0, d, [this, d] { start_(d); });
+                QTimer::singleShot(wait_, d, [this, d] {
+                    saved = d->grab().save(file_);
+                    d->close();
+                });
+            }
+        }
+        return false;
+    }
+
+private:
+    QString file_;
+    int wait_;
+    std::function<void(W *)> start_;
+};
+
+template <class W>
+bool ShootView(QAction *item, const QString &file, int wait, std::function<void(W *)> start = {})
+{
+    RunAndShoot<W> shooter(file, wait, std::move(start));
+    qApp->installEventFilter(&shooter);
+    item->trigger();
+    qApp->removeEventFilter(&shooter);
+    return shooter.saved;
+}
 
 } // namespace
 
@@ -90,11 +137,23 @@ int main(int argc, char **argv)
     const bool mainSaved = w.grab().save(out + QStringLiteral("/main-window.png"));
 
     const bool connected = w.Data->Connected;
+    bool viewsSaved = false;
+    if (connected) {
+        // As a technician would: the walking one runs for five steps and is
+        // closed; the simulator wires the outputs back, so the input view
+        // then shows the last step's output on its input.
+        viewsSaved =
+            ShootView<TForm9>(w.OkamDOUT1, out + QStringLiteral("/output-panel.png"), 2700,
+                              [](TForm9 *p) { p->Button3Click(); }) &&
+            ShootView<TForm11>(w.OkamDIN2, out + QStringLiteral("/input-view.png"), 400) &&
+            ShootView<TForm15>(w.Statusregistr1, out + QStringLiteral("/status-register.png"),
+                               700);
+    }
     if (connected) {
         int32_t handle = w.Data->Handle;
         DrvDone(w.Data->Kind, handle);
         w.Data->Connected = false;
     }
     std::printf("connected: %s\n", connected ? "yes" : "no");
-    return shooter.saved && mainSaved && connected ? 0 : 1;
+    return shooter.saved && mainSaved && connected && viewsSaved ? 0 : 1;
 }

@@ -1,0 +1,175 @@
+// The digital I/O dialog's write of twelve registers with read-back against
+// the in-process simulated module, next to its floor in the same run: the
+// same 24 exchanges through ModuleCall and 24 pauses of 1 ms, without the
+// dialog. The difference is what the dialog adds: texts, repaints and the
+// toolkit's turns between the steps.
+#include "NastavDIO.h"
+#include "Qxxx417.h"
+#include "WindowKit.h"
+
+#include <benchmark/benchmark.h>
+
+#include <QApplication>
+#include <QThread>
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <ctime>
+#include <fstream>
+#include <map>
+#include <string>
+#include <thread>
+
+namespace {
+
+TData Record;
+TForm14 *Dialog = nullptr;
+
+// Alternates between two images so that every iteration changes registers.
+TModuleConfig Image(bool odd)
+{
+    TModuleConfig c = ModuleConfigDefaults();
+    for (int n = 0; n < 4; ++n) {
+        c.DinNegation[std::size_t(n)] = uint8_t(odd ? 0x5A + n : 0xA5 - n);
+        c.DoutNegation[std::size_t(n)] = uint8_t(odd ? 0x0F << n : 0xF0 >> n);
+        c.DoutInitState[std::size_t(n)] = uint8_t(odd ? 0x81 : 0x18);
+    }
+    return c;
+}
+
+void BM_DialogWrite(benchmark::State &state)
+{
+    bool odd = false;
+    for (auto _ : state) {
+        Dialog->ZapisData(Image(odd = !odd));
+        if (Dialog->StatusBar1->Text() != QStringLiteral(" Konfigurace zapsána.")) {
+            state.SkipWithError(
+                ("write failed: " + Dialog->StatusBar1->Text().toStdString()).c_str());
+            break;
+        }
+    }
+}
+
+uint8_t Call(uint8_t cmd, uint8_t reg, uint8_t value, uint8_t &answer)
+{
+    uint8_t x = 0, d0 = reg, d1 = reg, d2 = value, d3 = value, status = DrvNotComposed;
+    TDataArray reply{};
+    ModuleCall(Record.Kind, Record.Handle, Record.Address, cmd, SubNone, x, d0, d1, d2, d3, status,
+               reply);
+    answer = d2;
+    return status;
+}
+
+void BM_Floor(benchmark::State &state)
+{
+    const uint8_t order[12] = {32, 35, 38, 41, 33, 36, 39, 42, 34, 37, 40, 43};
+    bool odd = false;
+    for (auto _ : state) {
+        odd = !odd;
+        for (uint8_t reg : order) {
+            const uint8_t value = uint8_t(odd ? reg : ~reg);
+            uint8_t answer = 0;
+            if (Call(CmdWriteRegister, reg, value, answer) != 0) {
+                state.SkipWithError("write exchange failed");
+                return;
+            }
+            QThread::msleep(1);
+            if (Call(CmdReadRegister, reg, 0, answer) != 0 || answer != value) {
+                state.SkipWithError("read-back failed");
+                return;
+            }
+            QThread::msleep(1);
+        }
+    }
+}
+
+// Keeps each benchmark's real time per iteration in ms (the median when
+// repeated) for the summary.
+class Collector : public benchmark::ConsoleReporter {
+public:
+    Collector() : ConsoleReporter(::isatty(STDOUT_FILENO) ? OO_Defaults : OO_Tabular) {}
+    void ReportRuns(const std::vector<Run> &runs) override
+    {
+        for (const Run &r : runs) {
+            if (r.error_occurred)
+                continue;
+            const bool median = r.run_type == Run::RT_Aggregate && r.aggregate_name == "median";
+            const std::string name = r.run_name.function_name;
+            if (median || (r.run_type == Run::RT_Iteration && !medians_.count(name)))
+                ms_[name] = r.GetAdjustedRealTime() *
+                            benchmark::GetTimeUnitMultiplier(benchmark::kMillisecond) /
+                            benchmark::GetTimeUnitMultiplier(r.time_unit);
+            if (median)
+                medians_[name] = true;
+        }
+        ConsoleReporter::ReportRuns(runs);
+    }
+    std::map<std::string, double> ms_;
+
+private:
+    std::map<std::string, bool> medians_;
+};
+
+std::string CpuModel()
+{
+    std::ifstream in("/proc/cpuinfo");
+    for (std::string line; std::getline(in, line);) {
+        if (line.rfind("model name", 0) == 0)
+            return line.substr(line.find(':') + 2);
+    }
+    return "unknown";
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    benchmark::Initialize(&argc, argv);
+    QApplication app(argc, argv);
+
+    DrvSetLibraryDirectory(DRIVER_DIR);
+    ConnectionDefaults(&Record);
+    Record.Kind = ifUsb;
+    Record.Address = 1;
+    if (DrvInit(ifUsb, Record.Handle, TInitParams{}) != 0) {
+        std::fprintf(stderr, "the USB library did not open its simulated module\n");
+        return 1;
+    }
+    Record.Connected = true;
+    TForm14 dialog;
+    dialog.Data = &Record;
+    dialog.show();
+    QApplication::processEvents();
+    Dialog = &dialog;
+
+    benchmark::RegisterBenchmark("BM_DialogWrite", BM_DialogWrite)
+        ->UseRealTime()
+        ->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark("BM_Floor", BM_Floor)
+        ->UseRealTime()
+        ->Unit(benchmark::kMillisecond);
+    Collector collector;
+    benchmark::RunSpecifiedBenchmarks(&collector);
+    benchmark::Shutdown();
+    int32_t handle = Record.Handle;
+    DrvDone(ifUsb, handle);
+
+    const auto write = collector.ms_.find("BM_DialogWrite");
+    const auto floor = collector.ms_.find("BM_Floor");
+    if (write == collector.ms_.end() || floor == collector.ms_.end())
+        return 1;
+    char date[32];
+    const std::time_t now = std::time(nullptr);
+    std::strftime(date, sizeof date, "%Y-%m-%d", std::localtime(&now));
+    const double over = write->second - floor->second;
+    std::printf("\n| machine | date | dialog write (ms) | floor (ms) | difference (ms) |\n"
+                "|---|---|---|---|---|\n"
+                "| %u × %s | %s | %.2f | %.2f | %.2f |\n",
+                std::thread::hardware_concurrency(), CpuModel().c_str(), date, write->second,
+                floor->second, over);
+    std::printf("\ndifference %.2f ms (goal: at most 5 ms)\n", over);
+    return over <= 5.0 ? 0 : 2;
+}

@@ -1,0 +1,97 @@
+#include "BitColumns.h"
+
+#include "OkamDIN.h"
+#include "Qxxx417.h"
+#include "WindowKit.h"
+
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QVBoxLayout>
+
+namespace {
+
+constexpr int RowHeight = 20;
+constexpr int PanelWidth = 26;
+
+} // namespace
+
+TBitColumns::TBitColumns(const std::array<QString, 32> &captions, QWidget *parent) : QWidget(parent)
+{
+    auto *columns = new QHBoxLayout(this);
+    columns->setContentsMargins(0, 0, 0, 0);
+    columns->setSpacing(28);
+    for (int c = 0; c < 4; ++c) {
+        auto *panel = new QFrame(this);
+        panel->setObjectName(QStringLiteral("Panel%1").arg(c + 1));
+        panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+        panel->setAutoFillBackground(true);
+        QPalette white = panel->palette();
+        white.setColor(QPalette::Window, Qt::white);
+        panel->setPalette(white);
+        panel->setFixedWidth(PanelWidth);
+        Panels[c] = panel;
+
+        // The panel's layout works inside its bevel, so the name column is
+        // given the bevel's width above and below to keep every value
+        // label on its name label's row.
+        const int bevel = panel->frameWidth();
+        auto *names = new QVBoxLayout;
+        names->setContentsMargins(0, bevel, 0, bevel);
+        names->setSpacing(0);
+        auto *values = new QVBoxLayout(panel);
+        values->setContentsMargins(0, 0, 0, 0);
+        values->setSpacing(0);
+        for (int r = 0; r < 8; ++r) {
+            const int n = 8 * c + r;
+            auto *name = new QLabel(captions[n], this);
+            name->setObjectName(QStringLiteral("Label%1").arg(n + 1));
+            name->setFixedHeight(RowHeight);
+            names->addWidget(name);
+            Names[n] = name;
+
+            auto *value = new QLabel(QStringLiteral("0"), panel);
+            value->setObjectName(QStringLiteral("Label%1").arg(33 + n));
+            value->setFixedHeight(RowHeight);
+            value->setAlignment(Qt::AlignCenter);
+            values->addWidget(value);
+            Values[n] = value;
+        }
+
+        auto *column = new QHBoxLayout;
+        column->setSpacing(10);
+        column->addLayout(names);
+        column->addWidget(panel, 0, Qt::AlignTop);
+        columns->addLayout(column);
+    }
+}
+
+void TBitColumns::ShowBytes(const std::array<uint8_t, 4> &d)
+{
+    for (int n = 0; n < 32; ++n)
+        Values[n]->setText(BitText(d[n / 8], uint8_t(n % 8)));
+}
+
+void PollColumns(TBitColumns &columns, TSinglePanelStatusBar &bar, const TData *data,
+                 uint8_t address, uint8_t cmd, uint8_t sub, TDataArray &text)
+{
+    if (data == nullptr)
+        return;
+    if (!ConnectionUsable(data)) {
+        bar.SetText(TextNotInitialised);
+        return;
+    }
+    // Fresh zeros every time: ModuleCall hands the answer back in these same
+    // bytes, and a poll must not send the last answer as its request.
+    uint8_t x = 0;
+    std::array<uint8_t, 4> d{};
+    uint8_t status = DrvNotComposed; // kept when nothing is sent: never a false success
+    TDataArray reply{};
+    ModuleCall(data->Kind, data->Handle, address, cmd, sub, x, d[0], d[1], d[2], d[3], status,
+               reply);
+    const QString statusText = DriverStatusText(data->Kind, status, text);
+    // A failed poll leaves the last values read on screen.
+    if (status == 0)
+        columns.ShowBytes(d);
+    bar.SetText(QStringLiteral(" ") + statusText);
+}
