@@ -6,6 +6,8 @@
 #include "SimProcess.h"
 #include "Wire.h"
 
+#include "BenchReport.h"
+
 #include <benchmark/benchmark.h>
 
 #include <arpa/inet.h>
@@ -101,43 +103,6 @@ void BM_BareUdpEcho(benchmark::State &state)
     ::close(fd);
 }
 
-// Keeps each benchmark's real time per iteration (the median when
-// repeated) for the summary.
-class Collector : public benchmark::ConsoleReporter {
-public:
-    Collector() : ConsoleReporter(::isatty(STDOUT_FILENO) ? OO_Defaults : OO_Tabular) {}
-    void ReportRuns(const std::vector<Run> &runs) override
-    {
-        for (const Run &r : runs) {
-            if (r.error_occurred)
-                continue;
-            const bool median = r.run_type == Run::RT_Aggregate && r.aggregate_name == "median";
-            const std::string name = r.run_name.function_name;
-            if (median || (r.run_type == Run::RT_Iteration && !medians_.count(name)))
-                micros_[name] = r.GetAdjustedRealTime() *
-                                benchmark::GetTimeUnitMultiplier(benchmark::kMicrosecond) /
-                                benchmark::GetTimeUnitMultiplier(r.time_unit);
-            if (median)
-                medians_[name] = true;
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
-    std::map<std::string, double> micros_;
-
-private:
-    std::map<std::string, bool> medians_;
-};
-
-std::string CpuModel()
-{
-    std::ifstream in("/proc/cpuinfo");
-    for (std::string line; std::getline(in, line);) {
-        if (line.rfind("model name", 0) == 0)
-            return line.substr(line.find(':') + 2);
-    }
-    return "unknown";
-}
-
 } // namespace
 
 int main(int argc, char **argv)
@@ -161,25 +126,26 @@ int main(int argc, char **argv)
     benchmark::RegisterBenchmark("BM_BareUdpEcho", BM_BareUdpEcho)
         ->UseRealTime()
         ->Unit(benchmark::kMicrosecond);
-    Collector collector;
+    MedianCollector collector;
     benchmark::RunSpecifiedBenchmarks(&collector);
     benchmark::Shutdown();
     ::kill(echo, SIGTERM);
     ::waitpid(echo, nullptr, 0);
 
-    const auto driver = collector.micros_.find("BM_DriverExchange");
-    const auto bare = collector.micros_.find("BM_BareUdpEcho");
-    if (driver == collector.micros_.end() || bare == collector.micros_.end())
+    const auto driver = collector.seconds.find("BM_DriverExchange");
+    const auto bare = collector.seconds.find("BM_BareUdpEcho");
+    if (driver == collector.seconds.end() || bare == collector.seconds.end())
         return 1;
     char date[32];
     const std::time_t now = std::time(nullptr);
     std::strftime(date, sizeof date, "%Y-%m-%d", std::localtime(&now));
-    const double ratio = driver->second / bare->second;
+    const double driverUs = driver->second * 1e6, bareUs = bare->second * 1e6;
+    const double ratio = driverUs / bareUs;
     std::printf("\n| machine | date | driver exchange (µs) | bare UDP echo (µs) | ratio |\n"
                 "|---|---|---|---|---|\n"
                 "| %u × %s | %s | %.1f | %.1f | %.2f |\n",
-                std::thread::hardware_concurrency(), CpuModel().c_str(), date, driver->second,
-                bare->second, ratio);
+                std::thread::hardware_concurrency(), CpuModel().c_str(), date, driverUs,
+                bareUs, ratio);
     std::printf("\nratio %.2f (goal: at most 1.50)\n", ratio);
     return 0;
 }

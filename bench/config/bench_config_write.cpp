@@ -7,6 +7,8 @@
 #include "Qxxx417.h"
 #include "WindowKit.h"
 
+#include "BenchReport.h"
+
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
@@ -84,43 +86,6 @@ void BM_Floor(benchmark::State &state)
     }
 }
 
-// Keeps each benchmark's real time per iteration in ms (the median when
-// repeated) for the summary.
-class Collector : public benchmark::ConsoleReporter {
-public:
-    Collector() : ConsoleReporter(::isatty(STDOUT_FILENO) ? OO_Defaults : OO_Tabular) {}
-    void ReportRuns(const std::vector<Run> &runs) override
-    {
-        for (const Run &r : runs) {
-            if (r.error_occurred)
-                continue;
-            const bool median = r.run_type == Run::RT_Aggregate && r.aggregate_name == "median";
-            const std::string name = r.run_name.function_name;
-            if (median || (r.run_type == Run::RT_Iteration && !medians_.count(name)))
-                ms_[name] = r.GetAdjustedRealTime() *
-                            benchmark::GetTimeUnitMultiplier(benchmark::kMillisecond) /
-                            benchmark::GetTimeUnitMultiplier(r.time_unit);
-            if (median)
-                medians_[name] = true;
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
-    std::map<std::string, double> ms_;
-
-private:
-    std::map<std::string, bool> medians_;
-};
-
-std::string CpuModel()
-{
-    std::ifstream in("/proc/cpuinfo");
-    for (std::string line; std::getline(in, line);) {
-        if (line.rfind("model name", 0) == 0)
-            return line.substr(line.find(':') + 2);
-    }
-    return "unknown";
-}
-
 } // namespace
 
 int main(int argc, char **argv)
@@ -151,25 +116,26 @@ int main(int argc, char **argv)
     benchmark::RegisterBenchmark("BM_Floor", BM_Floor)
         ->UseRealTime()
         ->Unit(benchmark::kMillisecond);
-    Collector collector;
+    MedianCollector collector;
     benchmark::RunSpecifiedBenchmarks(&collector);
     benchmark::Shutdown();
     int32_t handle = Record.Handle;
     DrvDone(ifUsb, handle);
 
-    const auto write = collector.ms_.find("BM_DialogWrite");
-    const auto floor = collector.ms_.find("BM_Floor");
-    if (write == collector.ms_.end() || floor == collector.ms_.end())
+    const auto write = collector.seconds.find("BM_DialogWrite");
+    const auto floor = collector.seconds.find("BM_Floor");
+    if (write == collector.seconds.end() || floor == collector.seconds.end())
         return 1;
     char date[32];
     const std::time_t now = std::time(nullptr);
     std::strftime(date, sizeof date, "%Y-%m-%d", std::localtime(&now));
-    const double over = write->second - floor->second;
+    const double writeMs = write->second * 1e3, floorMs = floor->second * 1e3;
+    const double over = writeMs - floorMs;
     std::printf("\n| machine | date | dialog write (ms) | floor (ms) | difference (ms) |\n"
                 "|---|---|---|---|---|\n"
                 "| %u × %s | %s | %.2f | %.2f | %.2f |\n",
-                std::thread::hardware_concurrency(), CpuModel().c_str(), date, write->second,
-                floor->second, over);
+                std::thread::hardware_concurrency(), CpuModel().c_str(), date, writeMs,
+                floorMs, over);
     std::printf("\ndifference %.2f ms (goal: at most 5 ms)\n", over);
     return over <= 5.0 ? 0 : 2;
 }
