@@ -1,26 +1,12 @@
 // A module on a COM port: request and reply frames as a byte stream, 8N1,
-// no flow control.
-//
-// Ports are opened through libserialport. libserialport (0.1.1) refuses a
-// pseudo-terminal: its lookup wants a /sys/class/tty entry and its open a
-// modem-control ioctl a pty lacks. A pty is how a virtual serial line (the
-// module simulator, socat, a serial-over-network daemon) appears, so a
-// terminal libserialport refuses is driven through termios directly. The
-// exchange itself is the same for both.
+// no flow control. The line itself is the platform's (SerialLine.h).
 #include "Transport.h"
 
+#include "SerialLine.h"
 #include "q417drv.h"
 
-#include <libserialport.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
-#include <cstdlib>
-#include <fcntl.h>
-#include <poll.h>
-#include <termios.h>
-#include <unistd.h>
 
 namespace drv {
 
@@ -31,135 +17,11 @@ using Clock = std::chrono::steady_clock;
 constexpr int32_t DefaultTimeoutMs = 1000;
 constexpr int32_t MaxTimeoutMs = 60000;
 
-// The rates a module's baud code can select.
-constexpr struct {
-    int32_t rate;
-    speed_t speed;
-} Rates[] = {{600, B600},     {1200, B1200},   {2400, B2400},   {4800, B4800},  {9600, B9600},
-             {19200, B19200}, {38400, B38400}, {57600, B57600}, {115200, B115200}};
-
 bool KnownRate(int32_t rate)
 {
-    return std::any_of(std::begin(Rates), std::end(Rates),
-                       [rate](const auto &r) { return r.rate == rate; });
+    return std::find(std::begin(SerialRates), std::end(SerialRates), rate) !=
+           std::end(SerialRates);
 }
-
-// What the exchange needs from a serial line. Read and Write return the
-// number of bytes moved (0 when the time ran out) or -1 on a system error.
-class Line {
-public:
-    virtual ~Line() = default;
-    virtual bool SetRate(int32_t rate) = 0;
-    virtual bool FlushInput() = 0;
-    virtual int Write(const uint8_t *bytes, std::size_t size, int timeoutMs) = 0;
-    virtual int Read(uint8_t *bytes, std::size_t size, int timeoutMs) = 0;
-};
-
-class SpLine final : public Line {
-public:
-    explicit SpLine(sp_port *port) : port_(port) {}
-    ~SpLine() override
-    {
-        sp_close(port_);
-        sp_free_port(port_);
-    }
-    SpLine(const SpLine &) = delete;
-    SpLine &operator=(const SpLine &) = delete;
-
-    bool SetRate(int32_t rate) override
-    {
-        return sp_set_baudrate(port_, rate) == SP_OK && sp_set_bits(port_, 8) == SP_OK &&
-               sp_set_parity(port_, SP_PARITY_NONE) == SP_OK &&
-               sp_set_stopbits(port_, 1) == SP_OK &&
-               sp_set_flowcontrol(port_, SP_FLOWCONTROL_NONE) == SP_OK;
-    }
-    bool FlushInput() override { return sp_flush(port_, SP_BUF_INPUT) == SP_OK; }
-    int Write(const uint8_t *bytes, std::size_t size, int timeoutMs) override
-    {
-        return sp_blocking_write(port_, bytes, size, unsigned(timeoutMs));
-    }
-    int Read(uint8_t *bytes, std::size_t size, int timeoutMs) override
-    {
-        // Whatever has arrived, at once; the caller looks for a whole frame.
-        return sp_blocking_read_next(port_, bytes, size, unsigned(timeoutMs));
-    }
-
-private:
-    sp_port *port_;
-};
-
-class TermiosLine final : public Line {
-public:
-    explicit TermiosLine(int fd) : fd_(fd) {}
-    ~TermiosLine() override { ::close(fd_); }
-    TermiosLine(const TermiosLine &) = delete;
-    TermiosLine &operator=(const TermiosLine &) = delete;
-
-    bool SetRate(int32_t rate) override
-    {
-        termios t{};
-        if (::tcgetattr(fd_, &t) != 0)
-            return false;
-        ::cfmakeraw(&t);
-        t.c_cflag &= ~tcflag_t(CSTOPB | PARENB | CRTSCTS);
-        t.c_cflag |= CLOCAL | CREAD | CS8;
-        t.c_iflag &= ~tcflag_t(IXON | IXOFF | IXANY);
-        t.c_cc[VMIN] = 0;
-        t.c_cc[VTIME] = 0;
-        for (const auto &r : Rates) {
-            if (r.rate == rate)
-                return ::cfsetspeed(&t, r.speed) == 0 && ::tcsetattr(fd_, TCSANOW, &t) == 0;
-        }
-        return false;
-    }
-    bool FlushInput() override { return ::tcflush(fd_, TCIFLUSH) == 0; }
-    int Write(const uint8_t *bytes, std::size_t size, int timeoutMs) override
-    {
-        const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-        std::size_t done = 0;
-        while (done < size) {
-            const ssize_t n = ::write(fd_, bytes + done, size - done);
-            if (n > 0) {
-                done += std::size_t(n);
-                continue;
-            }
-            if (n < 0 && errno != EAGAIN && errno != EINTR)
-                return -1;
-            const int left = MsLeft(deadline);
-            if (left <= 0)
-                break;
-            pollfd p{fd_, POLLOUT, 0};
-            if (::poll(&p, 1, left) < 0 && errno != EINTR)
-                return -1;
-        }
-        return int(done);
-    }
-    int Read(uint8_t *bytes, std::size_t size, int timeoutMs) override
-    {
-        pollfd p{fd_, POLLIN, 0};
-        const int ready = ::poll(&p, 1, timeoutMs);
-        if (ready < 0)
-            return errno == EINTR ? 0 : -1;
-        if (ready == 0)
-            return 0;
-        const ssize_t n = ::read(fd_, bytes, size);
-        if (n < 0)
-            return errno == EAGAIN || errno == EINTR ? 0 : -1;
-        // A pty whose other side has closed reads as end of file: no module
-        // answers there any more, but the poll would spin, so wait it out.
-        if (n == 0)
-            ::usleep(useconds_t(std::min(timeoutMs, 10)) * 1000);
-        return int(n);
-    }
-
-    static int MsLeft(Clock::time_point deadline)
-    {
-        return int(std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count());
-    }
-
-private:
-    int fd_;
-};
 
 class SerialTransport final : public Transport {
 public:
@@ -217,46 +79,12 @@ public:
     }
 
 private:
-    static int MsLeft(Clock::time_point deadline) { return TermiosLine::MsLeft(deadline); }
-
     std::unique_ptr<Line> line_;
     int32_t timeoutMs_ = DefaultTimeoutMs;
     wire::FrameScanner scanner_{wire::ReplyStart, wire::ReplySize};
 };
 
-std::unique_ptr<Line> OpenWithLibserialport(const std::string &path)
-{
-    sp_port *port = nullptr;
-    if (sp_get_port_by_name(path.c_str(), &port) != SP_OK)
-        return nullptr;
-    if (sp_open(port, SP_MODE_READ_WRITE) != SP_OK) {
-        sp_free_port(port);
-        return nullptr;
-    }
-    return std::make_unique<SpLine>(port);
-}
-
-std::unique_ptr<Line> OpenWithTermios(const std::string &path)
-{
-    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
-        return nullptr;
-    if (!::isatty(fd)) {
-        ::close(fd);
-        return nullptr;
-    }
-    return std::make_unique<TermiosLine>(fd);
-}
-
 } // namespace
-
-std::string SerialDevicePath(int32_t port)
-{
-    const std::string var = "Q417_COM" + std::to_string(port);
-    if (const char *mapped = std::getenv(var.c_str()); mapped != nullptr && *mapped != '\0')
-        return mapped;
-    return "/dev/ttyS" + std::to_string(port - 1);
-}
 
 std::unique_ptr<Transport> OpenSerial(int32_t port, int32_t &error)
 {
@@ -265,9 +93,7 @@ std::unique_ptr<Transport> OpenSerial(int32_t port, int32_t &error)
         return nullptr;
     }
     const std::string path = SerialDevicePath(port);
-    std::unique_ptr<Line> line = OpenWithLibserialport(path);
-    if (!line)
-        line = OpenWithTermios(path);
+    std::unique_ptr<Line> line = OpenLine(path);
     // 8N1 at the program's default rate until SetConfig, so that a host
     // that skips SetConfig still talks on a defined line.
     if (!line || !line->SetRate(9600)) {

@@ -2,15 +2,11 @@
 // one reply frame back.
 #include "Transport.h"
 
+#include "Socket.h"
 #include "q417drv.h"
 
-#include <arpa/inet.h>
-#include <cerrno>
+#include <algorithm>
 #include <chrono>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace drv {
 
@@ -28,11 +24,11 @@ bool CrcHolds(std::span<const uint8_t> frame)
 
 class UdpTransport final : public Transport {
 public:
-    UdpTransport(int fd, const sockaddr_in &peer, int32_t timeoutMs)
-        : fd_(fd), peer_(peer), timeoutMs_(timeoutMs)
+    UdpTransport(net::Handle socket, const net::Peer &peer, int32_t timeoutMs)
+        : socket_(socket), peer_(peer), timeoutMs_(timeoutMs)
     {
     }
-    ~UdpTransport() override { ::close(fd_); }
+    ~UdpTransport() override { net::Close(socket_); }
     UdpTransport(const UdpTransport &) = delete;
     UdpTransport &operator=(const UdpTransport &) = delete;
 
@@ -44,40 +40,37 @@ public:
         Drain();
 
         const wire::RequestFrame frame = wire::Encode(request);
-        ssize_t sent = ::send(fd_, frame.data(), frame.size(), 0);
+        long sent = net::Send(socket_, frame.data(), frame.size());
         // A refusal left over from an earlier datagram (ICMP port
         // unreachable) surfaces on the next send; it says nothing about
         // this one.
-        if (sent < 0 && errno == ECONNREFUSED)
-            sent = ::send(fd_, frame.data(), frame.size(), 0);
-        if (sent != ssize_t(frame.size()))
-            return sent < 0 && errno == ECONNREFUSED ? Q417_E_TIMEOUT : Q417_E_IO;
+        if (sent < 0 && net::LastFailure() == net::Failure::Refused)
+            sent = net::Send(socket_, frame.data(), frame.size());
+        if (sent != long(frame.size()))
+            return sent < 0 && net::LastFailure() == net::Failure::Refused ? Q417_E_TIMEOUT
+                                                                           : Q417_E_IO;
 
         bool sawJunk = false;
         for (;;) {
             const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
             if (left.count() <= 0)
                 break;
-            pollfd p{fd_, POLLIN, 0};
-            const int ready = ::poll(&p, 1, int(left.count()));
-            if (ready < 0 && errno != EINTR)
+            const int ready = net::WaitReadable(socket_, int(left.count()));
+            if (ready < 0)
                 return Q417_E_IO;
-            if (ready <= 0)
+            if (ready == 0)
                 continue;
 
             uint8_t buf[64];
-            sockaddr_in from{};
-            socklen_t fromLen = sizeof from;
-            const ssize_t n = ::recvfrom(fd_, buf, sizeof buf, MSG_DONTWAIT | MSG_TRUNC,
-                                         reinterpret_cast<sockaddr *>(&from), &fromLen);
+            net::Peer from;
+            const long n = net::ReceiveFrom(socket_, buf, sizeof buf, from);
             if (n < 0) {
                 // An unreachable converter is reported as no reply.
-                if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR ||
-                    errno == ECONNREFUSED)
+                if (net::LastFailure() != net::Failure::Other)
                     continue;
                 return Q417_E_IO;
             }
-            if (!FromPeer(from, fromLen))
+            if (from != peer_)
                 continue;
             const std::size_t got = std::min<std::size_t>(std::size_t(n), sizeof buf);
             wire::Reply r;
@@ -114,21 +107,17 @@ private:
     void Drain()
     {
         uint8_t buf[64];
+        net::Peer from;
         for (;;) {
-            const ssize_t n = ::recv(fd_, buf, sizeof buf, MSG_DONTWAIT);
-            if (n < 0 && errno != ECONNREFUSED && errno != EINTR)
+            const long n = net::ReceiveFrom(socket_, buf, sizeof buf, from);
+            if (n < 0 && net::LastFailure() != net::Failure::Refused &&
+                net::LastFailure() != net::Failure::Interrupted)
                 return;
         }
     }
 
-    bool FromPeer(const sockaddr_in &from, socklen_t len) const
-    {
-        return len >= sizeof from && from.sin_family == AF_INET &&
-               from.sin_port == peer_.sin_port && from.sin_addr.s_addr == peer_.sin_addr.s_addr;
-    }
-
-    int fd_;
-    sockaddr_in peer_;
+    net::Handle socket_;
+    net::Peer peer_;
     int32_t timeoutMs_;
 };
 
@@ -141,9 +130,8 @@ std::unique_ptr<Transport> OpenUdp(const char *ip, int32_t port, int32_t timeout
         error = Q417_E_IPADDR;
         return nullptr;
     }
-    sockaddr_in peer{};
-    peer.sin_family = AF_INET;
-    if (::inet_pton(AF_INET, ip, &peer.sin_addr) != 1) {
+    net::Peer peer;
+    if (!net::ParseIPv4(ip, peer)) {
         error = Q417_E_IPADDR;
         return nullptr;
     }
@@ -151,21 +139,14 @@ std::unique_ptr<Transport> OpenUdp(const char *ip, int32_t port, int32_t timeout
         error = Q417_E_PARAM;
         return nullptr;
     }
-    peer.sin_port = htons(uint16_t(port));
+    peer.port = net::PortToNetwork(uint16_t(port));
 
-    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) {
+    const net::Handle socket = net::OpenConnectedUdp(peer);
+    if (socket == net::NoSocket) {
         error = Q417_E_OPEN;
         return nullptr;
     }
-    // Connected, the kernel already turns away datagrams from other peers;
-    // the check in Exchange stays as the rule that matters.
-    if (::connect(fd, reinterpret_cast<const sockaddr *>(&peer), sizeof peer) != 0) {
-        ::close(fd);
-        error = Q417_E_OPEN;
-        return nullptr;
-    }
-    return std::make_unique<UdpTransport>(fd, peer, timeoutMs);
+    return std::make_unique<UdpTransport>(socket, peer, timeoutMs);
 }
 
 } // namespace drv

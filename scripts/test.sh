@@ -1,8 +1,12 @@
 #!/usr/bin/env bash
-# Builds everything and runs every test.
+# Builds everything and runs every test: the native suite, the Windows core
+# and drivers under wine, and the Debian package installed and started.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/deps.sh
 ensure_packages "${BUILD_PACKAGES[@]}"
 configure_and_build build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 ctest --test-dir build --output-on-failure -j "$(nproc)"
+
+bash scripts/windows.sh
+KORVAL_PKG_DIR=build bash scripts/package-test.sh

@@ -1,12 +1,10 @@
 // The driver binding and ModuleCall, through the real loader and the fake
 // driver libraries of tests/fakes.
+#include "FakeLoader.h"
 #include "Qxxx417.h"
 #include "fake_driver.h"
 
 #include <gtest/gtest.h>
-
-#include <dlfcn.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <string>
@@ -18,8 +16,10 @@ namespace
 
 const fs::path Fakes = FAKES_DIR;
 
-const char *const LibFiles[] = {"libqcom417.so", "libqpci417.so", "libqpci1417.so",
-                                "libqusb1417.so", "libqlx1417.so"};
+const std::string LibFiles[] = {
+    fakeload::FileName("QCOM417.DLL"), fakeload::FileName("QPCI417.DLL"),
+    fakeload::FileName("QPCI1417.DLL"), fakeload::FileName("QUSB1417.DLL"),
+    fakeload::FileName("QLX1417.DLL")};
 
 std::string Text(const TDataArray &a)
 {
@@ -29,15 +29,14 @@ std::string Text(const TDataArray &a)
 }
 
 // The state of a fake library the binding has loaded, or null when that
-// library is not loaded at the moment. RTLD_NOLOAD never loads it itself.
+// library is not loaded at the moment; never loads it itself.
 fake_state *LoadedFake(const fs::path &file)
 {
-    void *h = dlopen(file.c_str(), RTLD_NOW | RTLD_NOLOAD);
+    fakeload::Handle h = fakeload::IfLoaded(file);
     if (h == nullptr)
         return nullptr;
-    auto get = reinterpret_cast<fake_state *(*)()>(dlsym(h, "fake_get_state"));
-    fake_state *s = get != nullptr ? get() : nullptr;
-    dlclose(h); // the binding's own reference keeps it loaded
+    fake_state *s = fakeload::State(h);
+    fakeload::Release(h); // the binding's own reference keeps it loaded
     return s;
 }
 
@@ -58,20 +57,20 @@ class Binding : public ::testing::Test
     {
         EXPECT_EQ(DrvInit(kind, handle, TInitParams{}), 0);
         const fs::path file = Fakes / "full" / LibFiles[kind];
-        keep = dlopen(file.c_str(), RTLD_NOW | RTLD_NOLOAD);
+        keep = fakeload::IfLoaded(file);
         EXPECT_NE(keep, nullptr);
         if (keep == nullptr)
             return nullptr;
-        return reinterpret_cast<fake_state *(*)()>(dlsym(keep, "fake_get_state"))();
+        return fakeload::State(keep);
     }
     void Release()
     {
         if (keep != nullptr)
-            dlclose(keep);
+            fakeload::Release(keep);
         keep = nullptr;
     }
 
-    void *keep = nullptr;
+    fakeload::Handle keep = nullptr;
 };
 
 } // namespace
@@ -204,9 +203,10 @@ TEST_F(Binding, StaleLibraryOfFailedInitIsUnloadedByTheNextInit)
     // Hold an extra reference so the fake's state survives the binding's
     // unload, and make its Init fail.
     const fs::path com = Fakes / "full" / LibFiles[ifCom];
-    keep = dlopen(com.c_str(), RTLD_NOW);
+    keep = fakeload::Load(com);
     ASSERT_NE(keep, nullptr);
-    auto *s = reinterpret_cast<fake_state *(*)()>(dlsym(keep, "fake_get_state"))();
+    fake_state *s = fakeload::State(keep);
+    ASSERT_NE(s, nullptr);
     s->init_result = 5;
 
     int32_t handle = 0;
@@ -359,11 +359,13 @@ TEST(BindingModuleCall, NoLibraryLoadedGivesTen)
 // --- Library search ----------------------------------------------------
 
 // A library planted in the directory the user started from must never be
-// loaded, also when LD_LIBRARY_PATH names that directory (a separate CTest
-// entry runs this with LD_LIBRARY_PATH=":.").
+// loaded: on Windows the loader's default search would take it from there;
+// on POSIX also not when LD_LIBRARY_PATH names that directory (a separate
+// CTest entry runs this with LD_LIBRARY_PATH=":.").
 TEST(Planting, LibraryInWorkingDirectoryIsNeverLoaded)
 {
-    const fs::path dir = fs::temp_directory_path() / ("korval-plant-" + std::to_string(getpid()));
+    const fs::path dir =
+        fs::temp_directory_path() / ("korval-plant-" + std::to_string(fakeload::ProcessId()));
     fs::create_directories(dir);
     fs::copy_file(Fakes / "full" / LibFiles[ifUsb], dir / LibFiles[ifUsb],
                   fs::copy_options::overwrite_existing);

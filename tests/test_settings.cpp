@@ -5,14 +5,19 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
+#ifdef _WIN32
+#include <stdlib.h>
+#else
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <random>
 #include <sstream>
 #include <string>
 
@@ -27,16 +32,22 @@ class Settings : public ::testing::Test
     void SetUp() override
     {
         dir = fs::temp_directory_path() /
-              ("korval-settings-" + std::to_string(getpid()) + "-" +
+              ("korval-settings-" + std::to_string(std::random_device{}()) + "-" +
                ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove_all(dir);
         fs::create_directories(dir);
         file = dir / "W_korval.ini";
         ConnectionDefaults(&d);
     }
+    // Tests leave read-only files and directories, which Windows does not
+    // remove and POSIX does not descend into.
     void TearDown() override
     {
-        fs::permissions(dir, fs::perms::owner_all);
+        std::error_code ec;
+        fs::permissions(dir, fs::perms::owner_all, ec);
+        for (auto it = fs::recursive_directory_iterator(dir, ec);
+             it != fs::recursive_directory_iterator(); it.increment(ec))
+            fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
         fs::remove_all(dir);
     }
 
@@ -71,6 +82,13 @@ const std::string WindowsFile = "; nastaveni\r\n"
                                 "UDP port=5017\r\n"
                                 "UDP timeout=1500\r\n";
 
+#ifdef _WIN32
+// A read-only attribute holds for every user, administrators included.
+int AsOrdinaryUser(const std::function<int()> &body)
+{
+    return body();
+}
+#else
 // Runs `body` in a child process with the rights of an ordinary user, so
 // that file permissions hold even when the tests run as root. Returns the
 // child's exit code.
@@ -92,6 +110,9 @@ int AsOrdinaryUser(const std::function<int()> &body)
     waitpid(pid, &st, 0);
     return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
 }
+#endif
+
+const fs::path UserFile = fs::path(SettingsFolderName) / SettingsFileName;
 
 } // namespace
 
@@ -126,8 +147,10 @@ TEST(Defaults, RecordAndModuleConfig)
     EXPECT_FALSE(SaveConnection(nullptr));
 }
 
-TEST(Defaults, SettingsFileSitsBesideTheExecutable)
+// The tests' own directory is writable for whoever builds them.
+TEST(Defaults, SettingsFileSitsBesideAWritableExecutable)
 {
+    ASSERT_TRUE(platform::CanReplaceFile(platform::ExecutableDirectory() / "W_korval.ini"));
     EXPECT_EQ(SettingsFilePath(), platform::ExecutableDirectory() / "W_korval.ini");
     EXPECT_TRUE(SettingsFilePath().is_absolute());
 }
@@ -275,6 +298,8 @@ TEST_F(Settings, LanWithoutItsSectionKeepsLanDefaults)
     EXPECT_EQ(d.UdpTimeout, 1000u);
 }
 
+#ifndef _WIN32
+// POSIX only: a read-only directory stops nobody from writing on Windows.
 TEST_F(Settings, UnwritableFileRaisesTheErrorAndLosesNothing)
 {
     // A directory that does not exist cannot be written, whoever we are.
@@ -307,6 +332,7 @@ TEST_F(Settings, UnwritableFileRaisesTheErrorAndLosesNothing)
     EXPECT_EQ(Get(), WindowsFile);
     EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1);
 }
+#endif
 
 TEST_F(Settings, ReadOnlyFileIsNotReplaced)
 {
@@ -327,6 +353,122 @@ TEST_F(Settings, ReadOnlyFileIsNotReplaced)
     EXPECT_EQ(rc, 0);
     EXPECT_EQ(Get(), WindowsFile);
 }
+
+// --- Where the settings file lives ------------------------------------------
+
+#ifndef _WIN32
+// An installed program cannot write beside itself: the file moves to the
+// per-user directory. Each case in its own directory, checked as an
+// ordinary user; the child's exit code names the first case that failed.
+TEST_F(Settings, UnwritableProgramDirectoryUsesTheUserDirectory)
+{
+    const fs::path config = dir / "config", home = dir / "home";
+    struct Case {
+        const char *name;
+        bool dirWritable;
+        const char *file; // "" none, "rw" writable, "ro" read-only
+        bool beside;      // the program's directory is the one used
+    };
+    const Case cases[] = {
+        {"writable-empty", true, "", true},
+        {"writable-with-file", true, "rw", true},
+        {"read-only-file", true, "ro", false},
+        {"read-only-dir", false, "", false},
+        // The file is replaced by renaming a new one over it, which its
+        // directory must allow.
+        {"read-only-dir-writable-file", false, "rw", false},
+    };
+    for (const fs::path &writable : {config, home}) {
+        fs::create_directories(writable);
+        fs::permissions(writable, fs::perms::all);
+    }
+    using fs::perms;
+    const perms readable = perms::owner_read | perms::group_read | perms::others_read;
+    const perms searchable = perms::owner_exec | perms::group_exec | perms::others_exec;
+    const perms writable = perms::owner_write | perms::group_write | perms::others_write;
+    for (const Case &c : cases) {
+        const fs::path program = dir / c.name;
+        fs::create_directories(program);
+        if (*c.file != '\0') {
+            std::ofstream(program / SettingsFileName) << "[x]\r\n";
+            const bool rw = std::string(c.file) == "rw";
+            fs::permissions(program / SettingsFileName, rw ? readable | writable : readable);
+        }
+        fs::permissions(program, c.dirWritable ? perms::all : readable | searchable);
+    }
+
+    const int rc = AsOrdinaryUser([&] {
+        ::setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+        ::setenv("HOME", home.c_str(), 1);
+        int n = 10;
+        for (const Case &c : cases) {
+            const fs::path program = dir / c.name;
+            const fs::path expected = c.beside ? program / SettingsFileName : config / UserFile;
+            if (SettingsFilePath(program) != expected)
+                return n;
+            ++n;
+        }
+        // Without XDG_CONFIG_HOME, or with a relative one, ~/.config.
+        const fs::path readOnly = dir / "read-only-dir";
+        ::setenv("XDG_CONFIG_HOME", "relative/config", 1);
+        if (SettingsFilePath(readOnly) != home / ".config" / UserFile)
+            return 30;
+        ::unsetenv("XDG_CONFIG_HOME");
+        if (SettingsFilePath(readOnly) != home / ".config" / UserFile)
+            return 31;
+        return 0;
+    });
+    EXPECT_EQ(rc, 0) << "10.. a case by its position, 30/31 the ~/.config fallback";
+}
+
+// The whole way for the program itself, whose directory an ordinary user
+// cannot write: a save creates the per-user folder and a load reads it.
+TEST_F(Settings, ProgramInAReadOnlyDirectorySavesAndLoadsPerUser)
+{
+    const fs::path config = dir / "config";
+    fs::create_directories(config);
+    fs::permissions(config, fs::perms::all);
+    const int rc = AsOrdinaryUser([&] {
+        if (platform::CanReplaceFile(platform::ExecutableDirectory() / SettingsFileName))
+            return 3;
+        ::setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+        TData out;
+        ConnectionDefaults(&out);
+        out.Kind = ifLan;
+        out.Address = 17;
+        out.UdpPort = 5017;
+        if (!SaveConnection(&out))
+            return 4;
+        TData in;
+        ConnectionDefaults(&in);
+        if (!LoadConnection(&in))
+            return 5;
+        return in.Kind == ifLan && in.Address == 17 && in.UdpPort == 5017 ? 0 : 6;
+    });
+    if (rc == 3)
+        GTEST_SKIP() << "this user can write the tests' own directory";
+    EXPECT_EQ(rc, 0);
+    file = config / UserFile;
+    EXPECT_NE(Get().find("Rozhran\xED=LX-1417\r\n"), std::string::npos) << Get();
+}
+#else
+// Windows: a read-only settings file beside the program moves the file to
+// %LOCALAPPDATA%\W_korval; a writable directory keeps it beside.
+TEST_F(Settings, ReadOnlyFileUsesLocalAppData)
+{
+    const std::wstring old = _wgetenv(L"LOCALAPPDATA") ? _wgetenv(L"LOCALAPPDATA") : L"";
+    const fs::path local = dir / "local";
+    _wputenv_s(L"LOCALAPPDATA", local.c_str());
+    const fs::path beside = SettingsFilePath(dir);
+    Put(WindowsFile);
+    fs::permissions(file, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    const fs::path moved = SettingsFilePath(dir);
+    fs::permissions(file, fs::perms::all);
+    _wputenv_s(L"LOCALAPPDATA", old.c_str());
+    EXPECT_EQ(beside, file);
+    EXPECT_EQ(moved, local / UserFile);
+}
+#endif
 
 // --- Data-array texts -------------------------------------------------------
 

@@ -59,7 +59,18 @@ void ConnectionDefaults(TData *D)
 
 std::filesystem::path SettingsFilePath()
 {
-    return platform::ExecutableDirectory() / SettingsFileName;
+    return SettingsFilePath(platform::ExecutableDirectory());
+}
+
+std::filesystem::path SettingsFilePath(const std::filesystem::path &programDirectory)
+{
+    const std::filesystem::path beside = programDirectory / SettingsFileName;
+    if (platform::CanReplaceFile(beside))
+        return beside;
+    const std::filesystem::path user = platform::UserConfigDirectory();
+    if (user.empty())
+        return beside;
+    return user / SettingsFolderName / SettingsFileName;
 }
 
 bool LoadConnection(TData *D)
@@ -95,7 +106,13 @@ bool LoadConnection(TData *D, const std::filesystem::path &file)
 
 bool SaveConnection(TData *D)
 {
-    return SaveConnection(D, SettingsFilePath());
+    if (D == nullptr)
+        return false;
+    const std::filesystem::path file = SettingsFilePath();
+    // A folder that cannot be made shows up as the write error below.
+    std::error_code ignored;
+    std::filesystem::create_directories(file.parent_path(), ignored);
+    return SaveConnection(D, file);
 }
 
 bool SaveConnection(TData *D, const std::filesystem::path &file)

@@ -60,6 +60,10 @@ inline constexpr const char *DefaultIpAddress = "192.168.1.100";
 
 inline constexpr const char *SettingsFileName = "W_korval.ini";
 
+// The per-user folder of the settings file when the program's own
+// directory cannot take it.
+inline constexpr const char *SettingsFolderName = "W_korval";
+
 // Shown by the main window when the record cannot be created.
 inline constexpr const char *TextNoDataStructures = "Nelze vytvořit datové struktury programu";
 
@@ -68,15 +72,21 @@ void ConnectionDefaults(TData *D);
 
 TModuleConfig ModuleConfigDefaults();
 
-// "W_korval.ini" in the executable's directory.
+// "W_korval.ini" in the executable's directory when it can be written
+// there (the file writable, or none yet and the directory writable);
+// otherwise "W_korval/W_korval.ini" in platform::UserConfigDirectory() (an
+// installed program cannot write beside itself). The executable's
+// directory also when the system names no per-user directory.
 std::filesystem::path SettingsFilePath();
+std::filesystem::path SettingsFilePath(const std::filesystem::path &programDirectory);
 
 // Reads the settings file into D, each missing or unreadable value keeping
 // the field's current value. True when the file named an interface.
 bool LoadConnection(TData *D);
 bool LoadConnection(TData *D, const std::filesystem::path &file);
 
-// Writes D to the settings file. False when D is null. Throws
+// Writes D to the settings file; the one-argument form first creates the
+// per-user folder when that is where the file goes. False when D is null. Throws
 // ProfileWriteError ("Unable to write to <path>") when a key cannot be
 // written; the keys written before it stay in the file.
 bool SaveConnection(TData *D);

@@ -40,4 +40,14 @@ void UnloadLibrary(LibraryHandle library);
 // cannot be written (the target itself read-only counts as such).
 bool ReplaceFileContents(const std::filesystem::path &target, std::string_view bytes);
 
+// Whether ReplaceFileContents may write `target` as far as the system's
+// permissions tell: its directory takes a new file and the target, when it
+// exists, is not read-only.
+bool CanReplaceFile(const std::filesystem::path &target);
+
+// The per-user directory for programs' settings: $XDG_CONFIG_HOME when it
+// is an absolute path, else ~/.config (POSIX); %LOCALAPPDATA% (Windows).
+// Empty when the system names none.
+std::filesystem::path UserConfigDirectory();
+
 } // namespace platform

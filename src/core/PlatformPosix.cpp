@@ -10,6 +10,7 @@
 
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -159,6 +160,38 @@ bool ReplaceFileContents(const fs::path &target, std::string_view bytes)
     }
     ::unlink(tmp.c_str());
     return false;
+}
+
+bool CanReplaceFile(const fs::path &target)
+{
+    std::error_code ec;
+    fs::path real = fs::weakly_canonical(fs::absolute(target, ec), ec);
+    if (ec)
+        real = target;
+    // The effective user's rights, as the writes themselves will have.
+    const auto allowed = [](const fs::path &p, int mode) {
+        return ::faccessat(AT_FDCWD, p.c_str(), mode, AT_EACCESS) == 0;
+    };
+    if (!allowed(real.parent_path(), W_OK | X_OK))
+        return false;
+    return !fs::exists(real, ec) || allowed(real, W_OK);
+}
+
+fs::path UserConfigDirectory()
+{
+    if (const char *xdg = std::getenv("XDG_CONFIG_HOME"); xdg != nullptr) {
+        // A relative value is to be ignored, says the base-directory rule.
+        if (fs::path p(xdg); p.is_absolute())
+            return p;
+    }
+    const char *home = std::getenv("HOME");
+    if (home == nullptr || *home == '\0') {
+        const passwd *pw = ::getpwuid(::geteuid());
+        home = pw != nullptr ? pw->pw_dir : nullptr;
+    }
+    if (home == nullptr || *home == '\0')
+        return {};
+    return fs::path(home) / ".config";
 }
 
 } // namespace platform

@@ -1,5 +1,6 @@
 #include "Platform.h"
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -91,6 +92,36 @@ bool ReplaceFileContents(const fs::path &target, std::string_view bytes)
         return true;
     DeleteFileW(tmp.c_str());
     return false;
+}
+
+bool CanReplaceFile(const fs::path &target)
+{
+    std::error_code ec;
+    fs::path real = fs::absolute(target, ec);
+    if (ec)
+        real = target;
+    DWORD attrs = GetFileAttributesW(real.c_str());
+    if (attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_READONLY))
+        return false;
+    // Access control lists decide who may create a file in a directory;
+    // creating one is the only reliable question to ask them.
+    fs::path probe = real;
+    probe += L".probe" + std::to_wstring(GetCurrentProcessId());
+    HANDLE h = CreateFileW(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                           FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return false;
+    CloseHandle(h);
+    return true;
+}
+
+fs::path UserConfigDirectory()
+{
+    const wchar_t *local = _wgetenv(L"LOCALAPPDATA");
+    if (local == nullptr || *local == L'\0')
+        return {};
+    fs::path p(local);
+    return p.is_absolute() ? p : fs::path();
 }
 
 } // namespace platform

@@ -6,11 +6,16 @@
 
 #include <gtest/gtest.h>
 
+#ifdef _WIN32
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#else
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#endif
 
 #include <atomic>
 #include <functional>
@@ -20,22 +25,60 @@ namespace {
 
 using namespace std::chrono_literals;
 
+// The few socket calls that differ between Winsock and BSD sockets.
+#ifdef _WIN32
+using SocketFd = SOCKET;
+using AddrLen = int;
+struct Winsock {
+    Winsock()
+    {
+        WSADATA d;
+        ::WSAStartup(MAKEWORD(2, 2), &d);
+    }
+    ~Winsock() { ::WSACleanup(); }
+};
+void CloseFd(SocketFd fd)
+{
+    ::closesocket(fd);
+}
+bool WaitReadable(SocketFd fd, int ms)
+{
+    WSAPOLLFD p{fd, POLLRDNORM, 0};
+    return ::WSAPoll(&p, 1, ms) == 1;
+}
+#else
+using SocketFd = int;
+using AddrLen = socklen_t;
+struct Winsock {};
+void CloseFd(SocketFd fd)
+{
+    ::close(fd);
+}
+bool WaitReadable(SocketFd fd, int ms)
+{
+    pollfd p{fd, POLLIN, 0};
+    return ::poll(&p, 1, ms) == 1;
+}
+#endif
+
 struct Socket {
-    int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+    Winsock winsock;
+    SocketFd fd = ::socket(AF_INET, SOCK_DGRAM, 0);
     sockaddr_in addr{};
     Socket()
     {
         addr.sin_family = AF_INET;
         addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         ::bind(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr);
-        socklen_t len = sizeof addr;
+        AddrLen len = sizeof addr;
         ::getsockname(fd, reinterpret_cast<sockaddr *>(&addr), &len);
     }
-    ~Socket() { ::close(fd); }
+    ~Socket() { CloseFd(fd); }
     void SendTo(const sockaddr_in &to, const wire::Reply &r) const
     {
         const wire::ReplyFrame f = wire::Encode(r);
-        ::sendto(fd, f.data(), f.size(), 0, reinterpret_cast<const sockaddr *>(&to), sizeof to);
+        ::sendto(fd, reinterpret_cast<const char *>(f.data()), int(f.size()), 0,
+                 reinterpret_cast<const sockaddr *>(&to), sizeof to);
     }
 };
 
@@ -47,14 +90,13 @@ public:
                                       const sockaddr_in &driver)>;
     explicit FakeConverter(Answer answer)
         : thread_([this, answer] {
-              pollfd p{converter.fd, POLLIN, 0};
-              if (::poll(&p, 1, 2000) != 1)
+              if (!WaitReadable(converter.fd, 2000))
                   return;
               uint8_t buf[64];
               sockaddr_in from{};
-              socklen_t len = sizeof from;
-              const ssize_t n = ::recvfrom(converter.fd, buf, sizeof buf, 0,
-                                           reinterpret_cast<sockaddr *>(&from), &len);
+              AddrLen len = sizeof from;
+              const auto n = ::recvfrom(converter.fd, reinterpret_cast<char *>(buf), sizeof buf,
+                                        0, reinterpret_cast<sockaddr *>(&from), &len);
               wire::Request rq;
               if (n > 0 && wire::Decode(std::span<const uint8_t>(buf, std::size_t(n)), rq) ==
                                wire::Decoded::Ok)

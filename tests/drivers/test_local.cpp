@@ -1,11 +1,10 @@
 // The in-process drivers (ISA, PCI, USB) through the program's binding:
 // each holds one simulated module at address 1.
+#include "FakeLoader.h"
 #include "Session.h"
 #include "SimModule.h"
 
 #include <gtest/gtest.h>
-
-#include <dlfcn.h>
 
 namespace {
 
@@ -61,18 +60,18 @@ TEST_P(InProcess, NoModuleAtAnotherAddress)
 // loaded, and starts afresh once the program has unloaded it.
 TEST_P(InProcess, ModuleStateLastsAsLongAsTheLibrary)
 {
-    const char *files[] = {"", "libqpci417.so", "libqpci1417.so", "libqusb1417.so"};
-    const std::string file = std::string(DRIVER_DIR) + "/" + files[GetParam()];
+    const char *names[] = {"", "QPCI417.DLL", "QPCI1417.DLL", "QUSB1417.DLL"};
+    const std::string file = std::string(DRIVER_DIR) + "/" + fakeload::FileName(names[GetParam()]);
     ASSERT_EQ(s_.WriteRegister(1, RegDoutInitState(0), 0x81).status, 0);
 
     // An extra reference holds the library over a Done and a new Init.
-    void *pin = dlopen(file.c_str(), RTLD_NOW | RTLD_NOLOAD);
+    fakeload::Handle pin = fakeload::IfLoaded(file);
     ASSERT_NE(pin, nullptr);
     s_.Close();
     ASSERT_EQ(s_.OpenPlain(), 0);
     EXPECT_EQ(s_.ReadRegister(1, RegDoutInitState(0)).d[2], 0x81);
     s_.Close();
-    dlclose(pin);
+    fakeload::Release(pin);
 
     ASSERT_EQ(s_.OpenPlain(), 0);
     EXPECT_EQ(s_.ReadRegister(1, RegDoutInitState(0)).d[2], 0x00);

@@ -1,0 +1,41 @@
+// A serial line as the COM driver's exchange (TransportSerial.cpp) uses
+// it; each platform opens its own (SerialLinePosix.cpp, SerialLineWin.cpp).
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace drv {
+
+// What the exchange needs from a serial line: 8N1, no flow control. Read
+// and Write return the number of bytes moved (0 when the time ran out) or
+// -1 on a system error.
+class Line {
+public:
+    virtual ~Line() = default;
+    // One of the rates of SerialRates; false when the line refuses it.
+    virtual bool SetRate(int32_t rate) = 0;
+    virtual bool FlushInput() = 0;
+    virtual int Write(const uint8_t *bytes, std::size_t size, int timeoutMs) = 0;
+    virtual int Read(uint8_t *bytes, std::size_t size, int timeoutMs) = 0;
+};
+
+// The rates a module's baud code can select.
+inline constexpr int32_t SerialRates[] = {600,   1200,  2400,  4800,  9600,
+                                          19200, 38400, 57600, 115200};
+
+// The device at `path` (from SerialDevicePath), or null when it cannot be
+// opened as a serial line.
+std::unique_ptr<Line> OpenLine(const std::string &path);
+
+inline int MsLeft(std::chrono::steady_clock::time_point deadline)
+{
+    return int(std::chrono::ceil<std::chrono::milliseconds>(
+                   deadline - std::chrono::steady_clock::now())
+                   .count());
+}
+
+} // namespace drv
