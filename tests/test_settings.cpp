@@ -237,6 +237,21 @@ TEST_F(Settings, SavingReplacesInPlaceAndKeepsOtherSections)
     EXPECT_EQ(Get(), expected);
 }
 
+TEST_F(Settings, WideUnsignedValuesSurviveASaveAndLoad)
+{
+    d.Kind = ifLan;
+    d.BaudRate = 0xFFFFFFFFu;
+    d.UdpPort = 0x80000000u;
+    d.UdpTimeout = 3000000000u;
+    ASSERT_TRUE(SaveConnection(&d, file));
+    TData in;
+    ConnectionDefaults(&in);
+    ASSERT_TRUE(LoadConnection(&in, file));
+    EXPECT_EQ(in.BaudRate, 0xFFFFFFFFu);
+    EXPECT_EQ(in.UdpPort, 0x80000000u);
+    EXPECT_EQ(in.UdpTimeout, 3000000000u);
+}
+
 TEST_F(Settings, KindAboveFourSavesTheComSettings)
 {
     d.Kind = 9;

@@ -131,14 +131,16 @@ bool SaveConnection(TData *D, const std::filesystem::path &file)
         break;
     case ifLan:
         ini.WriteString(SecLan, KeyIpAddress, D->IpAddress);
-        ini.WriteInteger(SecLan, KeyUdpPort, D->UdpPort);
-        ini.WriteInteger(SecLan, KeyUdpTimeout, D->UdpTimeout);
+        ini.WriteInteger(SecLan, KeyUdpPort, int32_t(D->UdpPort));
+        ini.WriteInteger(SecLan, KeyUdpTimeout, int32_t(D->UdpTimeout));
         break;
     default:
         break;
     }
     ini.WriteInteger(SecConnection, KeyAddress, D->Address);
-    ini.WriteInteger(SecConnection, KeyRate, D->BaudRate);
+    // The reader takes signed 32-bit decimals only; a value from 2^31 up
+    // written as its unsigned decimal would not load again.
+    ini.WriteInteger(SecConnection, KeyRate, int32_t(D->BaudRate));
     return true;
 }
 
