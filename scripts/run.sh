@@ -10,11 +10,15 @@ configure_and_build build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 bin=$PWD/build/bin
 work=$(mktemp -d)
 sim_pid=
+prog_pid=
 cleanup() {
+    [ -n "$prog_pid" ] && kill "$prog_pid" 2>/dev/null
     [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null
     rm -rf "$work"
 }
 trap cleanup EXIT
+# A signal to this script ends the program and the simulator with it.
+trap 'exit 130' INT TERM HUP
 
 # The simulator: one module at address 1 on UDP port 5000 (another free port
 # if that one is taken), and on a pseudo-terminal that the COM driver reaches
@@ -51,7 +55,10 @@ echo "In the program: Připojení, then Inicializace připojení."
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
     ensure_packages xvfb xauth
     echo "No display: running on a virtual X display (xvfb-run). Stop with Ctrl+C."
-    xvfb-run -a "$bin/W_korval"
+    xvfb-run -a "$bin/W_korval" &
 else
-    "$bin/W_korval"
+    "$bin/W_korval" &
 fi
+# Waiting in the background lets a signal reach the traps at once.
+prog_pid=$!
+wait "$prog_pid" || true
