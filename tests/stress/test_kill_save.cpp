@@ -42,8 +42,8 @@ TEST(KillWhileSaving, FileIsAlwaysOldOrNewAndParses)
     TData a, b;
     ConnectionDefaults(&a);
     ConnectionDefaults(&b);
-    a.Kind = ifLan, a.IpAddress = "10.0.0.1", a.UdpPort = 5000, a.Address = 1;
-    b.Kind = ifLan, b.IpAddress = "10.0.0.2", b.UdpPort = 6000, b.Address = 2;
+    a.Kind = ifLan, a.IpAddress = "127.0.0.5", a.UdpPort = 5000, a.Address = 1;
+    b.Kind = ifLan, b.IpAddress = "127.0.0.6", b.UdpPort = 6000, b.Address = 2;
     std::string contents[2];
     {
         ASSERT_TRUE(SaveConnection(&a, file));
@@ -89,7 +89,7 @@ TEST(KillWhileSaving, FileIsAlwaysOldOrNewAndParses)
         ConnectionDefaults(&loaded);
         ASSERT_TRUE(LoadConnection(&loaded, file)) << "round " << round;
         ASSERT_EQ(loaded.Kind, ifLan);
-        ASSERT_TRUE(loaded.IpAddress == "10.0.0.1" || loaded.IpAddress == "10.0.0.2");
+        ASSERT_TRUE(loaded.IpAddress == "127.0.0.5" || loaded.IpAddress == "127.0.0.6");
         ASSERT_TRUE(loaded.UdpPort == 5000 || loaded.UdpPort == 6000);
         if (now != contents[0] && now != contents[1])
             ++killedMidway; // between two keys of one SaveConnection
