@@ -163,9 +163,11 @@ void ModuleCall(uint8_t Kind, int32_t Handle, uint8_t Address, uint8_t Cmd, uint
     if (Handle == 0)
         return;
 
-    // The request lives on the stack and cannot fail to be composed, so
-    // DrvNotComposed is never raised here.
-    TDataArray request{};
+    // Elements 8..99 are never written and stay 0; only the eight used ones
+    // are set per call, which keeps the binding's cost beside a fast driver
+    // small. Drivers get the request read-only. It cannot fail to be
+    // composed, so DrvNotComposed is never raised here.
+    thread_local TDataArray request{};
     request[0] = Address;
     request[1] = Cmd;
     request[2] = Sub;
