@@ -60,15 +60,28 @@ void UnloadLibrary(LibraryHandle library)
         FreeLibrary(static_cast<HMODULE>(library));
 }
 
-bool ReplaceFileContents(const fs::path &target, std::string_view bytes)
+namespace {
+
+fs::path Absolute(const fs::path &p)
 {
     std::error_code ec;
-    fs::path real = fs::absolute(target, ec);
-    if (ec)
-        real = target;
+    fs::path a = fs::absolute(p, ec);
+    return ec ? p : a;
+}
 
-    DWORD attrs = GetFileAttributesW(real.c_str());
-    if (attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_READONLY))
+// A read-only settings file is the user's way of protecting it.
+bool IsReadOnlyFile(const fs::path &p)
+{
+    const DWORD attrs = GetFileAttributesW(p.c_str());
+    return attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_READONLY);
+}
+
+} // namespace
+
+bool ReplaceFileContents(const fs::path &target, std::string_view bytes)
+{
+    const fs::path real = Absolute(target);
+    if (IsReadOnlyFile(real))
         return false;
 
     fs::path tmp = real;
@@ -96,12 +109,8 @@ bool ReplaceFileContents(const fs::path &target, std::string_view bytes)
 
 bool CanReplaceFile(const fs::path &target)
 {
-    std::error_code ec;
-    fs::path real = fs::absolute(target, ec);
-    if (ec)
-        real = target;
-    DWORD attrs = GetFileAttributesW(real.c_str());
-    if (attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_READONLY))
+    const fs::path real = Absolute(target);
+    if (IsReadOnlyFile(real))
         return false;
     // Access control lists decide who may create a file in a directory;
     // creating one is the only reliable question to ask them.
