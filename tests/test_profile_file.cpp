@@ -2,6 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+#endif
+
+#include <chrono>
 #include <fstream>
 #include <random>
 #include <sstream>
@@ -178,5 +185,40 @@ TEST_F(ProfileFileTest, FailedWriteKeepsFileInReadOnlyDirectory)
     ExpectWriteFailure(profile, "[a]\r\nx=1\r\n");
     EXPECT_EQ(Get(), "[a]\r\nx=1\r\n");
 }
+
+#ifndef _WIN32
+// Saves killed half-way leave temporary files; the next good save removes
+// those that are surely dead and nothing else.
+TEST_F(ProfileFileTest, SaveRemovesOnlyDeadLeftovers)
+{
+    const auto make = [&](const std::string &name, int ageSeconds) {
+        const fs::path p = dir_ / name;
+        std::ofstream(p, std::ios::binary) << "[a]\r\nhalf";
+        fs::last_write_time(p, fs::file_time_type::clock::now() - std::chrono::seconds(ageSeconds));
+        return p;
+    };
+    const fs::path dead = make("korval.ini.a1B2c3", 3600);
+    const fs::path deadToo = make("korval.ini.ZZZZZZ", 120);
+    const fs::path fresh = make("korval.ini.q9W8e7", 0);           // maybe a save in flight
+    const fs::path held = make("korval.ini.Held00", 3600);         // a save still holds it
+    const fs::path notOurs[] = {make("korval.ini.bak", 3600), make("korval.ini.abcdefg", 3600),
+                                make("korval.ini.abc-de", 3600), make("other.ini.a1B2c3", 3600)};
+    const int holder = ::open(held.c_str(), O_RDONLY);
+    ASSERT_GE(holder, 0);
+    ASSERT_EQ(::flock(holder, LOCK_EX), 0);
+
+    ProfileFile profile(path_);
+    profile.WriteString("a", "x", "1");
+    ::close(holder);
+
+    EXPECT_FALSE(fs::exists(dead));
+    EXPECT_FALSE(fs::exists(deadToo));
+    EXPECT_TRUE(fs::exists(fresh));
+    EXPECT_TRUE(fs::exists(held));
+    for (const fs::path &p : notOurs)
+        EXPECT_TRUE(fs::exists(p)) << p;
+    EXPECT_EQ(Get(), "[a]\r\nx=1\r\n");
+}
+#endif
 
 } // namespace

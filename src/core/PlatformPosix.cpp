@@ -6,11 +6,13 @@
 #include <cerrno>
 #include <cstdlib>
 #include <string>
+#include <ctime>
 #include <system_error>
 
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <pwd.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -128,6 +130,35 @@ void SyncDirectory(const fs::path &dir)
     }
 }
 
+constexpr char TemporarySuffix[] = ".XXXXXX";
+
+// A save killed half-way leaves its temporary file behind. One is a leftover
+// when it has the temporary name of `real`, belongs to this user, is older
+// than a minute and no live save holds its lock (a save locks its file from
+// creation to rename, so even a save stalled on a slow disk is left alone).
+void RemoveLeftoverTemporaries(const fs::path &real)
+{
+    const std::string name = real.filename().string();
+    const std::size_t length = name.size() + sizeof TemporarySuffix - 1;
+    std::error_code ec;
+    for (fs::directory_iterator it(real.parent_path(), ec), end; !ec && it != end;
+         it.increment(ec)) {
+        const std::string entry = it->path().filename().string();
+        if (entry.size() != length || entry.compare(0, name.size() + 1, name + ".") != 0 ||
+            !std::all_of(entry.end() - 6, entry.end(),
+                         [](unsigned char c) { return std::isalnum(c) != 0; }))
+            continue;
+        const int fd = ::open(it->path().c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+        if (fd < 0)
+            continue;
+        struct stat st;
+        if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid() &&
+            st.st_mtime < ::time(nullptr) - 60 && ::flock(fd, LOCK_EX | LOCK_NB) == 0)
+            ::unlink(it->path().c_str());
+        ::close(fd);
+    }
+}
+
 } // namespace
 
 bool ReplaceFileContents(const fs::path &target, std::string_view bytes)
@@ -148,18 +179,22 @@ bool ReplaceFileContents(const fs::path &target, std::string_view bytes)
         mode = st.st_mode & 07777;
     }
 
-    std::string tmp = real.string() + ".XXXXXX";
-    int fd = ::mkstemp(tmp.data());
+    std::string tmp = real.string() + TemporarySuffix;
+    int fd = ::mkostemp(tmp.data(), O_CLOEXEC);
     if (fd < 0)
         return false;
+    // Held until the rename: it tells the leftover sweep this file is live.
+    ::flock(fd, LOCK_EX);
     bool ok = ::fchmod(fd, mode) == 0 && WriteAll(fd, bytes) && ::fsync(fd) == 0;
-    ok = (::close(fd) == 0) && ok;
-    if (ok && ::rename(tmp.c_str(), real.c_str()) == 0) {
-        SyncDirectory(real.parent_path());
-        return true;
-    }
-    ::unlink(tmp.c_str());
-    return false;
+    ok = ok && ::rename(tmp.c_str(), real.c_str()) == 0;
+    if (!ok)
+        ::unlink(tmp.c_str());
+    ::close(fd); // after fsync, closing cannot lose the data any more
+    if (!ok)
+        return false;
+    SyncDirectory(real.parent_path());
+    RemoveLeftoverTemporaries(real);
+    return true;
 }
 
 bool CanReplaceFile(const fs::path &target)
