@@ -3,6 +3,8 @@
 // repeated) for its summary row, and the machine it ran on.
 #pragma once
 
+#include "TableRow.h"
+
 #include <benchmark/benchmark.h>
 
 #include <unistd.h>
@@ -48,3 +50,4 @@ inline std::string CpuModel()
     }
     return "unknown";
 }
+

@@ -7,12 +7,23 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/deps.sh
 ensure_packages "${BUILD_PACKAGES[@]}"
-configure_and_build build -DCMAKE_BUILD_TYPE=RelWithDebInfo
-ctest --test-dir build --output-on-failure -j "$(nproc)"
 
-bash scripts/sanitize.sh
-bash scripts/fuzz.sh
-bash scripts/valgrind.sh
+# Each step's wall time goes to the log, so a slow step shows in CI.
+times=()
+step() {
+    local start=$SECONDS
+    "$@"
+    times+=("$(printf '%5d s  %s' $((SECONDS - start)) "$*")")
+}
+native() {
+    configure_and_build build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+    ctest --test-dir build --output-on-failure -j "$(nproc)"
+}
 
-bash scripts/windows.sh
-KORVAL_PKG_DIR=build bash scripts/package-test.sh
+step native
+step bash scripts/sanitize.sh
+step bash scripts/fuzz.sh
+step bash scripts/valgrind.sh
+step bash scripts/windows.sh
+step env KORVAL_PKG_DIR=build bash scripts/package-test.sh
+printf '%s\n' "Steps:" "${times[@]}" "$(printf '%5d s  in all' "$SECONDS")"

@@ -11,6 +11,7 @@
 #include "Program.h"
 #include "Qxxx417.h"
 #include "SimProcess.h"
+#include "TableRow.h"
 #include "WindowKit.h"
 #include "q417drv.h"
 
@@ -254,5 +255,23 @@ int main(int argc, char **argv)
                 "(µs) |\n|---|---|---|---|---|---|---|---|\n");
     PrintTimes(localName, local);
     PrintTimes(lanName, udp);
+
+    // The table's rows, each against its budget: a share of one core, and
+    // the worst label update's processor time.
+    std::printf("\n");
+    const auto share = [](const Figures &f) { return 100 * f.cpu / f.wall; };
+    const std::pair<const char *, const Figures *> runs[] = {{"in-process driver", &local},
+                                                             {"LAN to the simulator", &udp}};
+    for (const auto &[name, f] : runs) {
+        PrintRow(std::string("Input view polling every 100 ms, ") + name +
+                     ": processor share of one core (main window alone: " +
+                     Figure(share(idle), "%") + ")",
+                 Figure(share(*f), "%"), "1 %", share(*f) / 1.0, "< 1 % of one core",
+                 share(*f) < 1.0);
+        const double worst = Percentile(f->updateCpu, 1.0);
+        PrintRow(std::string("Input view label update (32 labels and the status), ") + name +
+                     ": worst processor time",
+                 Figure(worst, "µs"), "1000 µs", worst / 1000, "< 1 ms", worst < 1000);
+    }
     return 0;
 }
