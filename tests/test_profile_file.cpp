@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
@@ -186,9 +188,38 @@ TEST_F(ProfileFileTest, FailedWriteKeepsFileInReadOnlyDirectory)
     EXPECT_EQ(Get(), "[a]\r\nx=1\r\n");
 }
 
-#ifndef _WIN32
 // Saves killed half-way leave temporary files; the next good save removes
 // those that are surely dead and nothing else.
+#ifdef _WIN32
+TEST_F(ProfileFileTest, SaveRemovesOnlyDeadLeftovers)
+{
+    const auto make = [&](const std::string &name, int ageSeconds) {
+        const fs::path p = dir_ / name;
+        std::ofstream(p, std::ios::binary) << "[a]\r\nhalf";
+        fs::last_write_time(p, fs::file_time_type::clock::now() - std::chrono::seconds(ageSeconds));
+        return p;
+    };
+    const fs::path dead = make("korval.ini.tmp4242", 3600);
+    const fs::path fresh = make("korval.ini.tmp77", 0);   // maybe a save in flight
+    const fs::path held = make("korval.ini.tmp1234", 3600); // a save still has it open
+    const fs::path notOurs[] = {make("korval.ini.tmp", 3600), make("korval.ini.tmp12x", 3600),
+                                make("korval.ini.bak", 3600), make("other.ini.tmp4242", 3600)};
+    HANDLE holder = CreateFileW(held.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+
+    ProfileFile profile(path_);
+    profile.WriteString("a", "x", "1");
+    CloseHandle(holder);
+
+    EXPECT_FALSE(fs::exists(dead));
+    EXPECT_TRUE(fs::exists(fresh));
+    EXPECT_TRUE(fs::exists(held));
+    for (const fs::path &p : notOurs)
+        EXPECT_TRUE(fs::exists(p)) << p;
+    EXPECT_EQ(Get(), "[a]\r\nx=1\r\n");
+}
+#else
 TEST_F(ProfileFileTest, SaveRemovesOnlyDeadLeftovers)
 {
     const auto make = [&](const std::string &name, int ageSeconds) {

@@ -1,5 +1,7 @@
 #include "Platform.h"
 
+#include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -76,6 +78,29 @@ bool IsReadOnlyFile(const fs::path &p)
     return attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_READONLY);
 }
 
+// A save killed half-way leaves its temporary file (".tmp<process id>")
+// behind. Those older than a minute go; one that a live save still has open
+// cannot be deleted, since saves share nothing while the file is open.
+void RemoveLeftoverTemporaries(const fs::path &real)
+{
+    const std::wstring prefix = real.filename().wstring() + L".tmp";
+    const auto cutoff = fs::file_time_type::clock::now() - std::chrono::minutes(1);
+    std::error_code ec;
+    for (fs::directory_iterator it(real.parent_path(), ec), end; !ec && it != end;
+         it.increment(ec)) {
+        const std::wstring name = it->path().filename().wstring();
+        if (name.size() <= prefix.size() || name.size() > prefix.size() + 10 ||
+            name.compare(0, prefix.size(), prefix) != 0 ||
+            !std::all_of(name.begin() + std::ptrdiff_t(prefix.size()), name.end(),
+                         [](wchar_t c) { return c >= L'0' && c <= L'9'; }))
+            continue;
+        std::error_code timeError;
+        const auto written = fs::last_write_time(it->path(), timeError);
+        if (!timeError && written < cutoff && it->is_regular_file(timeError))
+            DeleteFileW(it->path().c_str());
+    }
+}
+
 } // namespace
 
 bool ReplaceFileContents(const fs::path &target, std::string_view bytes)
@@ -101,8 +126,10 @@ bool ReplaceFileContents(const fs::path &target, std::string_view bytes)
     ok = ok && FlushFileBuffers(h);
     ok = CloseHandle(h) && ok;
     if (ok &&
-        MoveFileExW(tmp.c_str(), real.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        MoveFileExW(tmp.c_str(), real.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        RemoveLeftoverTemporaries(real);
         return true;
+    }
     DeleteFileW(tmp.c_str());
     return false;
 }
