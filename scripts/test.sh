@@ -20,10 +20,28 @@ native() {
     ctest --test-dir build --output-on-failure -j "$(nproc)"
 }
 
+# Runs its commands at once, each logging to a file, then shows the logs in
+# order; fails when any of them failed.
+together() {
+    local pids=() logs=() cmd rc=0 i
+    for cmd in "$@"; do
+        logs+=("$(mktemp)")
+        bash -c "$cmd" >"${logs[-1]}" 2>&1 &
+        pids+=($!)
+    done
+    for i in "${!pids[@]}"; do
+        wait "${pids[$i]}" || { echo "FAILED: ${*:$((i + 1)):1}"; rc=1; }
+        cat "${logs[$i]}"
+        rm -f "${logs[$i]}"
+    done
+    return $rc
+}
+
 step native
 step bash scripts/sanitize.sh
-step bash scripts/fuzz.sh
-step bash scripts/valgrind.sh
+# Fuzzing runs for a fixed time on one processor; memcheck takes the rest.
+jobs=$(($(nproc) > 1 ? $(nproc) - 1 : 1))
+step together "bash scripts/fuzz.sh" "VALGRIND_JOBS=$jobs bash scripts/valgrind.sh"
 step bash scripts/windows.sh
 step env KORVAL_PKG_DIR=build bash scripts/package-test.sh
 printf '%s\n' "Steps:" "${times[@]}" "$(printf '%5d s  in all' "$SECONDS")"
