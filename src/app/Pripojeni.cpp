@@ -70,12 +70,17 @@ uint32_t BaudCodeTimeout(uint8_t code)
     return code < Speeds.size() ? Speeds[code].timeout : 200;
 }
 
-TForm2::TForm2(QWidget *owner) : QDialog(owner)
+TForm2::TForm2(QWidget *owner, TBuild build) : TDeferredDialog(owner)
 {
     setObjectName(QStringLiteral("Form2"));
     setWindowTitle(QStringLiteral("Připojení modulu"));
     setWindowFlags(windowFlags() & ~Qt::WindowContextHelpButtonHint);
+    if (build == TBuild::Now)
+        EnsureBuilt();
+}
 
+void TForm2::BuildControls()
+{
     auto label = [this](const char *name, const QString &caption) {
         auto *l = new QLabel(caption, this);
         l->setObjectName(QString::fromLatin1(name));
@@ -159,6 +164,7 @@ void TForm2::showEvent(QShowEvent *event)
 
 void TForm2::FormShow()
 {
+    EnsureBuilt();
     if (Data == nullptr)
         return;
     Edit1->setText(QString::number(Data->Address));
@@ -170,6 +176,7 @@ void TForm2::FormShow()
 
 void TForm2::ComboBox2Change()
 {
+    EnsureBuilt();
     ShowParameterRows(ComboBox2->currentIndex());
 }
 
@@ -227,6 +234,7 @@ void TForm2::Abandon(int32_t &handle)
 
 void TForm2::Button1Click()
 {
+    EnsureBuilt();
     if (Data == nullptr)
         return;
 

@@ -3,8 +3,7 @@
 #pragma once
 
 #include "Dekl.h"
-
-#include <QDialog>
+#include "WindowKit.h"
 
 #include <cstdint>
 
@@ -20,27 +19,27 @@ uint8_t RateToBaudCode(uint32_t rate);
 // The reply time-out handed to the driver with the rate of a code.
 uint32_t BaudCodeTimeout(uint8_t code);
 
-class TForm2 : public QDialog {
+class TForm2 : public TDeferredDialog {
     Q_OBJECT
 public:
-    explicit TForm2(QWidget *owner = nullptr);
+    explicit TForm2(QWidget *owner = nullptr, TBuild build = TBuild::Now);
 
-    QLabel *Label1;
-    QLabel *Label2;
-    QLabel *Label3;
-    QLabel *Label4;
-    QLineEdit *Edit1;
-    QLineEdit *Edit2;
-    QComboBox *ComboBox1;
-    QLabel *Panel1;
-    QPushButton *Button1;
-    QPushButton *Button2;
-    QLabel *Label5;
-    QComboBox *ComboBox2;
-    QLabel *Label6;
-    QLineEdit *Edit3;
-    QLabel *Label7;
-    QLineEdit *Edit4;
+    QLabel *Label1 = nullptr;
+    QLabel *Label2 = nullptr;
+    QLabel *Label3 = nullptr;
+    QLabel *Label4 = nullptr;
+    QLineEdit *Edit1 = nullptr;
+    QLineEdit *Edit2 = nullptr;
+    QComboBox *ComboBox1 = nullptr;
+    QLabel *Panel1 = nullptr;
+    QPushButton *Button1 = nullptr;
+    QPushButton *Button2 = nullptr;
+    QLabel *Label5 = nullptr;
+    QComboBox *ComboBox2 = nullptr;
+    QLabel *Label6 = nullptr;
+    QLineEdit *Edit3 = nullptr;
+    QLabel *Label7 = nullptr;
+    QLineEdit *Edit4 = nullptr;
 
     TData *Data = nullptr; // borrowed from the main window while shown
 
@@ -51,6 +50,7 @@ public slots:
     void Button2Click();
 
 protected:
+    void BuildControls() override;
     void showEvent(QShowEvent *event) override;
 
 private:

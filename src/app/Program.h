@@ -20,6 +20,6 @@ public:
 void ShowError(QWidget *parent, const QString &text);
 
 // Creates Form1 (the main window), Form2, Form11, Form9, Form12, Form14 and
-// Form15 in that order, shows the main window and runs the message loop
-// until it closes.
+// Form15 in that order, the last six to build their controls at first use,
+// shows the main window and runs the message loop until it closes.
 int RunProgram(TApplication &app);

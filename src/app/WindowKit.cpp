@@ -36,3 +36,19 @@ void TSinglePanelStatusBar::SetText(const QString &text)
     panel_->setText(text);
     panel_->repaint();
 }
+
+void TDeferredDialog::setVisible(bool visible)
+{
+    if (visible)
+        EnsureBuilt();
+    QDialog::setVisible(visible);
+}
+
+void TDeferredDialog::EnsureBuilt()
+{
+    if (built_)
+        return;
+    // Set first, so that a handler the build itself runs does not build again.
+    built_ = true;
+    BuildControls();
+}

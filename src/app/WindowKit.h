@@ -1,10 +1,11 @@
 // What the windows that talk to a module share: the usable-connection test,
-// status texts through the window's own text array, and a status bar of one
-// panel that repaints at once.
+// status texts through the window's own text array, a status bar of one
+// panel that repaints at once, and controls built at first use.
 #pragma once
 
 #include "Dekl.h"
 
+#include <QDialog>
 #include <QStatusBar>
 #include <QString>
 
@@ -35,4 +36,29 @@ public:
 
 private:
     QLabel *panel_;
+};
+
+// When a dialog builds its controls. The start-up instances RunProgram
+// creates are never shown and never given a record, so building their
+// controls would only delay the main window.
+enum class TBuild { Now, OnFirstUse };
+
+// A dialog whose controls may be built after its construction. Showing it
+// builds them, and every handler that reaches a control calls EnsureBuilt
+// first; until then the control pointers are null.
+class TDeferredDialog : public QDialog {
+    Q_OBJECT
+public:
+    void setVisible(bool visible) override;
+
+protected:
+    explicit TDeferredDialog(QWidget *owner) : QDialog(owner) {}
+
+    void EnsureBuilt();
+    // Creates and lays out the controls; runs once. A most-derived
+    // constructor given TBuild::Now calls EnsureBuilt at its end.
+    virtual void BuildControls() = 0;
+
+private:
+    bool built_ = false;
 };

@@ -34,8 +34,14 @@ bool StrToByteInRange(std::string_view text, uint8_t min, uint8_t max, uint8_t &
     return true;
 }
 
-TForm12::TForm12(QWidget *owner)
+TForm12::TForm12(QWidget *owner, TBuild build)
     : TRegisterDialog(owner, "Form12", QStringLiteral("Nastavení komunikační adresy a rychlosti"))
+{
+    if (build == TBuild::Now)
+        EnsureBuilt();
+}
+
+QLayout *TForm12::BuildOwnControls()
 {
     Label1 = new QLabel(QStringLiteral("Adresa modulu  (0-255)"), this);
     Label1->setObjectName(QStringLiteral("Label1"));
@@ -57,7 +63,7 @@ TForm12::TForm12(QWidget *owner)
     grid->addWidget(Label2, 1, 0);
     grid->addWidget(ComboBox1, 1, 1);
     grid->setColumnMinimumWidth(1, 160);
-    Arrange(grid);
+    return grid;
 }
 
 void TForm12::PrectiData(TModuleConfig &C)
@@ -72,6 +78,7 @@ void TForm12::ZapisData(TModuleConfig C)
 
 void TForm12::PrectiOkno(TModuleConfig &C)
 {
+    EnsureBuilt();
     uint8_t address = 0;
     if (!StrToByteInRange(Edit1->text().toStdString(), 0, 255, address)) {
         ShowStatus(QStringLiteral(" Adresa modulu musí být v rozsahu 0-255."));
@@ -89,6 +96,7 @@ void TForm12::PrectiOkno(TModuleConfig &C)
 
 void TForm12::ZapisOkno(TModuleConfig C)
 {
+    EnsureBuilt();
     Edit1->setText(QString::number(C.Address));
     // A code the list does not hold selects nothing, so that "Zapsat" and
     // "Ok" refuse it rather than pass some other rate on.

@@ -18,15 +18,18 @@ bool StrToByteInRange(std::string_view text, uint8_t min, uint8_t max, uint8_t &
 class TForm12 : public TRegisterDialog {
     Q_OBJECT
 public:
-    explicit TForm12(QWidget *owner = nullptr);
+    explicit TForm12(QWidget *owner = nullptr, TBuild build = TBuild::Now);
 
-    QLabel *Label1;
-    QLineEdit *Edit1;
-    QLabel *Label2;
-    QComboBox *ComboBox1;
+    QLabel *Label1 = nullptr;
+    QLineEdit *Edit1 = nullptr;
+    QLabel *Label2 = nullptr;
+    QComboBox *ComboBox1 = nullptr;
 
     void PrectiData(TModuleConfig &C) override;
     void ZapisData(TModuleConfig C) override;
     void PrectiOkno(TModuleConfig &C) override;
     void ZapisOkno(TModuleConfig C) override;
+
+protected:
+    QLayout *BuildOwnControls() override;
 };

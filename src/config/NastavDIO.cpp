@@ -47,8 +47,14 @@ uint8_t BoxMask(int index)
 
 } // namespace
 
-TForm14::TForm14(QWidget *owner)
+TForm14::TForm14(QWidget *owner, TBuild build)
     : TRegisterDialog(owner, "Form14", QStringLiteral("Nastavení digitálních vstupů/výstupů"))
+{
+    if (build == TBuild::Now)
+        EnsureBuilt();
+}
+
+QLayout *TForm14::BuildOwnControls()
 {
     struct Group {
         const char *name;
@@ -88,7 +94,7 @@ TForm14::TForm14(QWidget *owner)
     GroupBox1 = boxes[0];
     GroupBox2 = boxes[1];
     GroupBox3 = boxes[2];
-    Arrange(row);
+    return row;
 }
 
 void TForm14::PrectiData(TModuleConfig &C)
@@ -103,6 +109,7 @@ void TForm14::ZapisData(TModuleConfig C)
 
 void TForm14::PrectiOkno(TModuleConfig &C)
 {
+    EnsureBuilt();
     for (int i = 0; i < Boxes; ++i) {
         uint8_t &byte = ConfigByte(C, BoxByte(i));
         if (CheckBoxes[std::size_t(i)]->isChecked())
@@ -115,6 +122,7 @@ void TForm14::PrectiOkno(TModuleConfig &C)
 
 void TForm14::ZapisOkno(TModuleConfig C)
 {
+    EnsureBuilt();
     for (int i = 0; i < Boxes; ++i)
         CheckBoxes[std::size_t(i)]->setChecked((ConfigByte(C, BoxByte(i)) & BoxMask(i)) != 0);
 }

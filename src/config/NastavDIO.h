@@ -12,11 +12,11 @@ class QGroupBox;
 class TForm14 : public TRegisterDialog {
     Q_OBJECT
 public:
-    explicit TForm14(QWidget *owner = nullptr);
+    explicit TForm14(QWidget *owner = nullptr, TBuild build = TBuild::Now);
 
-    QGroupBox *GroupBox1; // " Negace DIN "
-    QGroupBox *GroupBox2; // "Negace DOUT "
-    QGroupBox *GroupBox3; // " Počáteční stav DOUT "
+    QGroupBox *GroupBox1 = nullptr; // " Negace DIN "
+    QGroupBox *GroupBox2 = nullptr; // "Negace DOUT "
+    QGroupBox *GroupBox3 = nullptr; // " Počáteční stav DOUT "
     // CheckBox1 to CheckBox96 at index 0 to 95; box m is bit (m-1) mod 8 of
     // configuration byte 2 + (m-1) div 8.
     std::array<QCheckBox *, 96> CheckBoxes{};
@@ -27,4 +27,7 @@ public:
     void ZapisData(TModuleConfig C) override;
     void PrectiOkno(TModuleConfig &C) override;
     void ZapisOkno(TModuleConfig C) override;
+
+protected:
+    QLayout *BuildOwnControls() override;
 };

@@ -63,12 +63,15 @@ struct TRegisterDialog::TLink {
 };
 
 TRegisterDialog::TRegisterDialog(QWidget *owner, const char *name, const QString &caption)
-    : QDialog(owner)
+    : TDeferredDialog(owner)
 {
     setObjectName(QString::fromLatin1(name));
     setWindowTitle(caption);
     setWindowFlags(windowFlags() & ~Qt::WindowContextHelpButtonHint);
+}
 
+void TRegisterDialog::BuildControls()
+{
     auto button = [this](const char *buttonName, const QString &text) {
         auto *b = new QPushButton(text, this);
         b->setObjectName(QString::fromLatin1(buttonName));
@@ -84,10 +87,8 @@ TRegisterDialog::TRegisterDialog(QWidget *owner, const char *name, const QString
     connect(Button2, &QPushButton::clicked, this, &TRegisterDialog::Button2Click);
     connect(Button3, &QPushButton::clicked, this, &TRegisterDialog::Button3Click);
     connect(Button4, &QPushButton::clicked, this, &TRegisterDialog::Button4Click);
-}
 
-void TRegisterDialog::Arrange(QLayout *controls)
-{
+    QLayout *controls = BuildOwnControls();
     auto *outer = new QVBoxLayout(this);
     outer->setContentsMargins(0, 0, 0, 0);
     outer->setSpacing(0);
@@ -134,16 +135,19 @@ void TRegisterDialog::done(int r)
 
 QString TRegisterDialog::StatusText() const
 {
-    return StatusBar1->Text();
+    // Unbuilt, the panel has never held a text.
+    return StatusBar1 != nullptr ? StatusBar1->Text() : QString();
 }
 
 void TRegisterDialog::ShowStatus(const QString &text)
 {
+    EnsureBuilt();
     StatusBar1->SetText(text);
 }
 
 void TRegisterDialog::FormShow()
 {
+    EnsureBuilt();
     if (Data == nullptr || running_)
         return;
     config_ = Data->ModuleConfig;

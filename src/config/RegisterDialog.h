@@ -5,8 +5,8 @@
 #pragma once
 
 #include "Dekl.h"
+#include "WindowKit.h"
 
-#include <QDialog>
 #include <QString>
 
 #include <cstddef>
@@ -34,16 +34,16 @@ struct TRegisterSequence {
     bool SettleAfterLast;
 };
 
-class TRegisterDialog : public QDialog {
+class TRegisterDialog : public TDeferredDialog {
     Q_OBJECT
 public:
     TData *Data = nullptr; // borrowed from the main window while shown
 
-    QPushButton *Button1; // "Zapsat"
-    QPushButton *Button2; // "Přečíst"
-    QPushButton *Button3; // "Ok"
-    QPushButton *Button4; // "Cancel"
-    TSinglePanelStatusBar *StatusBar1;
+    QPushButton *Button1 = nullptr; // "Zapsat"
+    QPushButton *Button2 = nullptr; // "Přečíst"
+    QPushButton *Button3 = nullptr; // "Ok"
+    QPushButton *Button4 = nullptr; // "Cancel"
+    TSinglePanelStatusBar *StatusBar1 = nullptr;
 
     const TModuleConfig &WorkingConfig() const { return config_; }
     // True while a read or write sequence lets the toolkit run; the buttons
@@ -54,7 +54,8 @@ public:
     virtual void PrectiData(TModuleConfig &C) = 0;
     virtual void ZapisData(TModuleConfig C) = 0;
     // Controls into C, the verdict in the status bar (" " is a pass);
-    // C into the controls.
+    // C into the controls. Both reach controls, so an override calls
+    // EnsureBuilt first.
     virtual void PrectiOkno(TModuleConfig &C) = 0;
     virtual void ZapisOkno(TModuleConfig C) = 0;
 
@@ -71,11 +72,12 @@ public slots:
     void Button4Click();
 
 protected:
+    // The most-derived constructor builds the dialog when asked to.
     TRegisterDialog(QWidget *owner, const char *name, const QString &caption);
 
-    // Lays out the dialog's own controls above the buttons and the status
-    // bar, at a fixed size.
-    void Arrange(QLayout *controls);
+    // Creates the dialog's own controls and returns their layout, which
+    // goes above the buttons and the status bar; runs once, at the build.
+    virtual QLayout *BuildOwnControls() = 0;
 
     void showEvent(QShowEvent *event) override;
 
@@ -88,6 +90,8 @@ protected:
     void WriteRegisters(const TModuleConfig &C, const TRegisterSequence &sequence);
 
 private:
+    void BuildControls() final;
+
     struct TLink;
     uint8_t ReadRegister(const TLink &link, uint8_t reg, uint8_t &value);
     uint8_t WriteRegister(const TLink &link, uint8_t reg, uint8_t value);

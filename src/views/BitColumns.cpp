@@ -7,6 +7,8 @@
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QPushButton>
+#include <QTimer>
 #include <QVBoxLayout>
 
 namespace {
@@ -94,4 +96,76 @@ void PollColumns(TBitColumns &columns, TSinglePanelStatusBar &bar, const TData *
     if (status == 0)
         columns.ShowBytes(d);
     bar.SetText(QStringLiteral(" ") + statusText);
+}
+
+TBitColumnsDialog::TBitColumnsDialog(QWidget *owner, const char *name, const QString &caption,
+                                     int period, uint8_t cmd, uint8_t sub)
+    : TDeferredDialog(owner), cmd_(cmd), sub_(sub)
+{
+    setObjectName(QString::fromLatin1(name));
+    setWindowTitle(caption);
+    setWindowFlags(windowFlags() & ~Qt::WindowContextHelpButtonHint);
+
+    Timer1 = new QTimer(this);
+    Timer1->setObjectName(QStringLiteral("Timer1"));
+    connect(Timer1, &QTimer::timeout, this, &TBitColumnsDialog::Timer1Timer);
+    Timer1->start(period);
+
+    FormCreate();
+}
+
+void TBitColumnsDialog::BuildControls()
+{
+    Columns = new TBitColumns(Captions(), this);
+    auto *outer = new QVBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 0);
+    auto *body = new QVBoxLayout;
+    body->setContentsMargins(24, 20, 24, 12);
+    body->setSpacing(16);
+    body->addWidget(Columns);
+    AddButtons(body);
+    StatusBar1 = new TSinglePanelStatusBar(this);
+    outer->addLayout(body);
+    outer->addWidget(StatusBar1);
+    setFixedSize(sizeHint());
+}
+
+QPushButton *TBitColumnsDialog::CancelButton()
+{
+    Button1 = new QPushButton(QStringLiteral("Cancel"), this);
+    Button1->setObjectName(QStringLiteral("Button1"));
+    connect(Button1, &QPushButton::clicked, this, &TBitColumnsDialog::Button1Click);
+    return Button1;
+}
+
+void TBitColumnsDialog::FormCreate()
+{
+    address_ = 0;
+}
+
+void TBitColumnsDialog::showEvent(QShowEvent *event)
+{
+    QDialog::showEvent(event);
+    FormShow();
+}
+
+void TBitColumnsDialog::FormShow()
+{
+    if (Data != nullptr)
+        address_ = Data->Address;
+}
+
+void TBitColumnsDialog::Button1Click()
+{
+    reject();
+}
+
+void TBitColumnsDialog::Timer1Timer()
+{
+    // Without a record a tick does nothing, so the never-shown start-up
+    // instance stays unbuilt however long its timer runs.
+    if (Data == nullptr)
+        return;
+    EnsureBuilt();
+    PollColumns(*Columns, *StatusBar1, Data, address_, cmd_, sub_, text_);
 }

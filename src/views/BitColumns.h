@@ -1,10 +1,11 @@
 // What the digital input view and the status register view share: four
 // columns of eight name labels, each column beside a narrow white lowered
-// panel with the eight value labels of one data byte, and the poll that
-// fills them.
+// panel with the eight value labels of one data byte, the poll that fills
+// them, and the window around them with its timer and "Cancel".
 #pragma once
 
 #include "Dekl.h"
+#include "WindowKit.h"
 
 #include <QString>
 #include <QWidget>
@@ -14,6 +15,9 @@
 
 class QFrame;
 class QLabel;
+class QPushButton;
+class QTimer;
+class QVBoxLayout;
 class TSinglePanelStatusBar;
 
 class TBitColumns : public QWidget
@@ -37,3 +41,47 @@ public:
 // and the columns rewritten only when the status is 0.
 void PollColumns(TBitColumns &columns, TSinglePanelStatusBar &bar, const TData *data,
                  uint8_t address, uint8_t cmd, uint8_t sub, TDataArray &text);
+
+// A window that polls one 32-bit word into its columns on every tick of
+// Timer1, which runs from creation. It only reads; it changes nothing in the
+// module or in the record.
+class TBitColumnsDialog : public TDeferredDialog
+{
+    Q_OBJECT
+public:
+    TBitColumns *Columns = nullptr; // Label1..Label64 (bit n at Label 33 + n), Panel1..Panel4
+    QPushButton *Button1 = nullptr; // "Cancel"
+    TSinglePanelStatusBar *StatusBar1 = nullptr;
+    QTimer *Timer1; // created and started with the window, built or not
+
+    TData *Data = nullptr; // borrowed from the main window while shown
+
+public slots:
+    void FormCreate();
+    void FormShow();
+    void Button1Click();
+    void Timer1Timer();
+
+protected:
+    // Timer1 ticks every `period` ms; each tick sends cmd/sub.
+    TBitColumnsDialog(QWidget *owner, const char *name, const QString &caption, int period,
+                      uint8_t cmd, uint8_t sub);
+
+    // The texts of Label1..Label32.
+    virtual std::array<QString, 32> Captions() const = 0;
+    // Lays out the row under the columns; creates Button1 through
+    // CancelButton, after any button meant to precede it in the tab order.
+    virtual void AddButtons(QVBoxLayout *body) = 0;
+    QPushButton *CancelButton();
+
+    void showEvent(QShowEvent *event) override;
+
+    uint8_t address_ = 0; // the module polled; taken from the record when shown
+    TDataArray text_{};   // the window's own array for status texts
+
+private:
+    void BuildControls() final;
+
+    const uint8_t cmd_;
+    const uint8_t sub_;
+};

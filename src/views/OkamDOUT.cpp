@@ -23,12 +23,24 @@ const QString StopCaption = QStringLiteral("Stop  \"Běžící 1\"");
 
 } // namespace
 
-TForm9::TForm9(QWidget *owner) : QDialog(owner)
+TForm9::TForm9(QWidget *owner, TBuild build) : TDeferredDialog(owner)
 {
     setObjectName(QStringLiteral("Form9"));
     setWindowTitle(QStringLiteral("Zápis na digitální výstupy"));
     setWindowFlags(windowFlags() & ~Qt::WindowContextHelpButtonHint);
 
+    Timer1 = new QTimer(this);
+    Timer1->setObjectName(QStringLiteral("Timer1"));
+    connect(Timer1, &QTimer::timeout, this, &TForm9::Timer1Timer);
+    Timer1->start(500);
+
+    FormCreate();
+    if (build == TBuild::Now)
+        EnsureBuilt();
+}
+
+void TForm9::BuildControls()
+{
     auto *boxes = new QGridLayout;
     boxes->setHorizontalSpacing(28);
     boxes->setVerticalSpacing(2);
@@ -65,12 +77,6 @@ TForm9::TForm9(QWidget *owner) : QDialog(owner)
     connect(Button1, &QPushButton::clicked, this, &TForm9::Button1Click);
     connect(Button2, &QPushButton::clicked, this, &TForm9::Button2Click);
     connect(Button3, &QPushButton::clicked, this, &TForm9::Button3Click);
-    Timer1 = new QTimer(this);
-    Timer1->setObjectName(QStringLiteral("Timer1"));
-    connect(Timer1, &QTimer::timeout, this, &TForm9::Timer1Timer);
-    Timer1->start(500);
-
-    FormCreate();
 }
 
 void TForm9::FormCreate()
@@ -112,6 +118,7 @@ void TForm9::Button2Click()
 
 void TForm9::Button1Click()
 {
+    EnsureBuilt();
     if (Data == nullptr)
         return;
     if (!ConnectionUsable(Data)) {
@@ -123,6 +130,7 @@ void TForm9::Button1Click()
 
 void TForm9::Button3Click()
 {
+    EnsureBuilt();
     if (Data == nullptr)
         return;
     if (!ConnectionUsable(Data)) {
@@ -146,8 +154,12 @@ void TForm9::Button3Click()
 
 void TForm9::Timer1Timer()
 {
+    // The walk is shared by every panel, but a panel without a usable
+    // connection takes no step: the never-shown start-up instance stays
+    // unbuilt while another panel walks.
     if (!ConnectionUsable(Data) || !Running)
         return;
+    EnsureBuilt();
     // The pattern moves on before the write, so a failed step does not
     // hold the walk up: the next tick writes the next output.
     const uint32_t word = Pattern;

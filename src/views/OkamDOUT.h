@@ -4,8 +4,7 @@
 #pragma once
 
 #include "Dekl.h"
-
-#include <QDialog>
+#include "WindowKit.h"
 
 #include <array>
 #include <cstdint>
@@ -15,18 +14,18 @@ class QPushButton;
 class QTimer;
 class TSinglePanelStatusBar;
 
-class TForm9 : public QDialog
+class TForm9 : public TDeferredDialog
 {
     Q_OBJECT
 public:
-    explicit TForm9(QWidget *owner = nullptr);
+    explicit TForm9(QWidget *owner = nullptr, TBuild build = TBuild::Now);
 
-    std::array<QCheckBox *, 32> CheckBox; // CheckBox1..CheckBox32; DOUT n at [n]
-    QPushButton *Button3;                 // starts and stops the walking one
-    QPushButton *Button1;                 // "Zapsat"
-    QPushButton *Button2;                 // "Cancel"
-    TSinglePanelStatusBar *StatusBar1;
-    QTimer *Timer1; // 500 ms, running from creation; paces the walking one
+    std::array<QCheckBox *, 32> CheckBox{}; // CheckBox1..CheckBox32; DOUT n at [n]
+    QPushButton *Button3 = nullptr;         // starts and stops the walking one
+    QPushButton *Button1 = nullptr;         // "Zapsat"
+    QPushButton *Button2 = nullptr;         // "Cancel"
+    TSinglePanelStatusBar *StatusBar1 = nullptr;
+    QTimer *Timer1; // 500 ms, running from creation, built or not; paces the walking one
 
     TData *Data = nullptr; // borrowed from the main window while shown
 
@@ -44,6 +43,7 @@ public slots:
     void Timer1Timer();
 
 protected:
+    void BuildControls() override;
     void showEvent(QShowEvent *event) override;
 
 private:

@@ -1,20 +1,22 @@
 #include "StatReg.h"
 
-#include "BitColumns.h"
 #include "Qxxx417.h"
 #include "WindowKit.h"
 
 #include <QHBoxLayout>
 #include <QPushButton>
-#include <QTimer>
 #include <QVBoxLayout>
 
-TForm15::TForm15(QWidget *owner) : QDialog(owner)
+TForm15::TForm15(QWidget *owner, TBuild build)
+    : TBitColumnsDialog(owner, "Form15", QStringLiteral("Status registr"), 500, CmdReadStatus,
+                        SubNone)
 {
-    setObjectName(QStringLiteral("Form15"));
-    setWindowTitle(QStringLiteral("Status registr"));
-    setWindowFlags(windowFlags() & ~Qt::WindowContextHelpButtonHint);
+    if (build == TBuild::Now)
+        EnsureBuilt();
+}
 
+std::array<QString, 32> TForm15::Captions() const
+{
     // Only the first byte's bits carry names.
     std::array<QString, 32> captions;
     captions.fill(QStringLiteral("---"));
@@ -23,62 +25,24 @@ TForm15::TForm15(QWidget *owner) : QDialog(owner)
     captions[4] = QStringLiteral("PWR");
     captions[5] = QStringLiteral("RST");
     captions[6] = QStringLiteral("ERR24");
-    Columns = new TBitColumns(captions, this);
+    return captions;
+}
+
+void TForm15::AddButtons(QVBoxLayout *body)
+{
     Button2 = new QPushButton(QStringLiteral("Vynulovat"), this);
     Button2->setObjectName(QStringLiteral("Button2"));
-    Button1 = new QPushButton(QStringLiteral("Cancel"), this);
-    Button1->setObjectName(QStringLiteral("Button1"));
-    StatusBar1 = new TSinglePanelStatusBar(this);
-
-    auto *outer = new QVBoxLayout(this);
-    outer->setContentsMargins(0, 0, 0, 0);
-    auto *body = new QVBoxLayout;
-    body->setContentsMargins(24, 20, 24, 12);
-    body->setSpacing(16);
-    body->addWidget(Columns);
+    connect(Button2, &QPushButton::clicked, this, &TForm15::Button2Click);
     auto *buttons = new QHBoxLayout;
     buttons->addWidget(Button2);
     buttons->addStretch(1);
-    buttons->addWidget(Button1);
+    buttons->addWidget(CancelButton());
     body->addLayout(buttons);
-    outer->addLayout(body);
-    outer->addWidget(StatusBar1);
-    setFixedSize(sizeHint());
-
-    connect(Button1, &QPushButton::clicked, this, &TForm15::Button1Click);
-    connect(Button2, &QPushButton::clicked, this, &TForm15::Button2Click);
-    Timer1 = new QTimer(this);
-    Timer1->setObjectName(QStringLiteral("Timer1"));
-    connect(Timer1, &QTimer::timeout, this, &TForm15::Timer1Timer);
-    Timer1->start(500);
-
-    FormCreate();
-}
-
-void TForm15::FormCreate()
-{
-    address_ = 0;
-}
-
-void TForm15::showEvent(QShowEvent *event)
-{
-    QDialog::showEvent(event);
-    FormShow();
-}
-
-void TForm15::FormShow()
-{
-    if (Data != nullptr)
-        address_ = Data->Address;
-}
-
-void TForm15::Button1Click()
-{
-    reject();
 }
 
 void TForm15::Button2Click()
 {
+    EnsureBuilt();
     if (Data == nullptr)
         return;
     if (!ConnectionUsable(Data)) {
@@ -96,9 +60,4 @@ void TForm15::Button2Click()
     // the cleared register and rewrites the panel.
     if (status != 0)
         StatusBar1->SetText(QStringLiteral(" ") + text);
-}
-
-void TForm15::Timer1Timer()
-{
-    PollColumns(*Columns, *StatusBar1, Data, address_, CmdReadStatus, SubNone, text_);
 }

@@ -2,42 +2,24 @@
 // 500 ms and shown bit by bit beside the bits' names; "Vynulovat" clears it.
 #pragma once
 
-#include "Dekl.h"
-
-#include <QDialog>
-
-#include <cstdint>
+#include "BitColumns.h"
 
 class QPushButton;
-class QTimer;
-class TBitColumns;
-class TSinglePanelStatusBar;
 
-class TForm15 : public QDialog
+// Columns hold bit n at Label 33 + n; Timer1 polls every 500 ms. FormCreate,
+// FormShow, Button1Click and Timer1Timer are TBitColumnsDialog's.
+class TForm15 : public TBitColumnsDialog
 {
     Q_OBJECT
 public:
-    explicit TForm15(QWidget *owner = nullptr);
+    explicit TForm15(QWidget *owner = nullptr, TBuild build = TBuild::Now);
 
-    TBitColumns *Columns; // Label1..Label64 (bit n at Label 33 + n), Panel1..Panel4
-    QPushButton *Button2; // "Vynulovat"
-    QPushButton *Button1; // "Cancel"
-    TSinglePanelStatusBar *StatusBar1;
-    QTimer *Timer1; // 500 ms, running from creation
-
-    TData *Data = nullptr; // borrowed from the main window while shown
+    QPushButton *Button2 = nullptr; // "Vynulovat"
 
 public slots:
-    void FormCreate();
-    void FormShow();
-    void Button1Click();
     void Button2Click();
-    void Timer1Timer();
 
 protected:
-    void showEvent(QShowEvent *event) override;
-
-private:
-    uint8_t address_ = 0; // the module polled; taken from the record when shown
-    TDataArray text_{};   // the window's own array for status texts
+    std::array<QString, 32> Captions() const override;
+    void AddButtons(QVBoxLayout *body) override;
 };

@@ -9,7 +9,9 @@
 #include "Pripojeni.h"
 #include "StatReg.h"
 
+#include <QAbstractButton>
 #include <QAction>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -241,6 +243,100 @@ template <class W> void ExpectFreshInstance(TForm1 &w, QAction *item)
     item->trigger();
     EXPECT_EQ(check.count, 1) << item->objectName().toStdString();
     EXPECT_TRUE(seen.isNull()) << "not destroyed: " << item->objectName().toStdString();
+}
+
+// Every named control with its text and place, as the user meets them.
+QStringList NamedControls(const QWidget &w)
+{
+    QStringList out;
+    for (const QWidget *c : w.findChildren<QWidget *>()) {
+        if (c->objectName().isEmpty())
+            continue;
+        QString text;
+        if (auto *label = qobject_cast<const QLabel *>(c))
+            text = label->text();
+        else if (auto *button = qobject_cast<const QAbstractButton *>(c))
+            text = button->text();
+        else if (auto *edit = qobject_cast<const QLineEdit *>(c))
+            text = edit->text();
+        else if (auto *combo = qobject_cast<const QComboBox *>(c))
+            text = combo->currentText();
+        const QRect r = c->geometry();
+        out << QStringLiteral("%1 '%2' %3,%4 %5x%6 %7")
+                   .arg(c->objectName(), text)
+                   .arg(r.x())
+                   .arg(r.y())
+                   .arg(r.width())
+                   .arg(r.height())
+                   .arg(c->isVisible() ? "shown" : "hidden");
+    }
+    out.sort();
+    return out;
+}
+
+// A start-up instance holds no control until it shows, and then the same
+// controls as one built at once.
+template <class W> void ExpectBuiltAtFirstShow(TData &data)
+{
+    W eager;
+    eager.Data = &data;
+    eager.show();
+    const std::string name = eager.objectName().toStdString();
+    W late(nullptr, TBuild::OnFirstUse);
+    EXPECT_TRUE(late.template findChildren<QWidget *>().isEmpty()) << name;
+    late.Data = &data;
+    late.show();
+    EXPECT_FALSE(NamedControls(late).isEmpty()) << name;
+    EXPECT_EQ(NamedControls(late), NamedControls(eager)) << name;
+    EXPECT_EQ(late.size(), eager.size()) << name;
+}
+
+TEST_F(MainWindow, StartUpInstancesBuildTheSameWindowAtTheirFirstShowing)
+{
+    TData data;
+    ConnectionDefaults(&data);
+    data.Kind = ifLan;
+    data.Address = 23;
+    data.ModuleConfig.Address = 23;
+    data.ModuleConfig.DinNegation[1] = 0x81;
+    ExpectBuiltAtFirstShow<TForm2>(data);
+    ExpectBuiltAtFirstShow<TForm11>(data);
+    ExpectBuiltAtFirstShow<TForm9>(data);
+    ExpectBuiltAtFirstShow<TForm12>(data);
+    ExpectBuiltAtFirstShow<TForm14>(data);
+    ExpectBuiltAtFirstShow<TForm15>(data);
+}
+
+// A handler called on a start-up instance that was never shown builds it
+// first instead of reaching a missing control.
+TEST_F(MainWindow, HandlersOfAnUnshownStartUpInstanceBuildIt)
+{
+    TData data;
+    ConnectionDefaults(&data);
+    data.Kind = ifLan;
+    data.Address = 23;
+    TForm2 connection(nullptr, TBuild::OnFirstUse);
+    connection.Data = &data;
+    connection.FormShow();
+    EXPECT_EQ(connection.Edit1->text(), "23");
+    EXPECT_EQ(connection.Label3->text(), "IP adresa");
+    TForm2 unrecorded(nullptr, TBuild::OnFirstUse);
+    unrecorded.ComboBox2Change();
+    EXPECT_EQ(unrecorded.ComboBox2->count(), 5);
+
+    TModuleConfig config{};
+    config.Address = 77;
+    config.BaudCode = 6;
+    TForm12 address(nullptr, TBuild::OnFirstUse);
+    address.ZapisOkno(config);
+    EXPECT_EQ(address.Edit1->text(), "77");
+    EXPECT_EQ(address.ComboBox1->currentText(), "38400 Bd");
+
+    config.DoutInitState[3] = 0x80;
+    TForm14 dio(nullptr, TBuild::OnFirstUse);
+    dio.ZapisOkno(config);
+    EXPECT_TRUE(dio.CheckBox(96)->isChecked());
+    EXPECT_FALSE(dio.CheckBox(95)->isChecked());
 }
 
 TEST_F(MainWindow, EveryMenuCommandShowsAFreshModalInstance)

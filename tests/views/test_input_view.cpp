@@ -114,6 +114,39 @@ TEST(LiveViews, NoExchangeWithoutAUsableConnection)
     }
 }
 
+// The start-up instances' timers run from creation, but without a record a
+// tick neither builds the window nor takes a step of the walk another panel
+// runs; given a record, the tick builds the window and polls.
+TEST(LiveViews, StartUpInstancesTickWithoutHarm)
+{
+    FakeConnection c(1);
+    TForm11 in(nullptr, TBuild::OnFirstUse);
+    TForm15 st(nullptr, TBuild::OnFirstUse);
+    TForm9 out(nullptr, TBuild::OnFirstUse);
+    TForm9 walker;
+    walker.Data = &c.data;
+    walker.Button3Click();
+    for (uint32_t step : {1u, 2u, 4u}) {
+        in.Timer1Timer();
+        st.Timer1Timer();
+        out.Timer1Timer();
+        walker.Timer1Timer();
+        EXPECT_EQ(Checked(walker), step);
+    }
+    EXPECT_EQ(c.Sends(), 3);
+    for (QWidget *w : {static_cast<QWidget *>(&in), static_cast<QWidget *>(&st),
+                       static_cast<QWidget *>(&out)})
+        EXPECT_TRUE(w->findChildren<QWidget *>().isEmpty()) << w->objectName().toStdString();
+
+    const int32_t inputs[] = {0x81, 0x00, 0x00, 0x10};
+    std::copy_n(inputs, 4, c.fake->send_reply);
+    in.Data = &c.data;
+    in.Timer1Timer();
+    EXPECT_EQ(Values(in), Bits(0x10000081));
+    EXPECT_EQ(StatusText(in), " fake error 0");
+    EXPECT_EQ(c.Sends(), 4);
+}
+
 // Real time: the timers run from the windows' creation, unshown, at 100,
 // 500 and 500 ms.
 TEST(LiveViews, TimersPollAndStepAtTheirOwnRates)
