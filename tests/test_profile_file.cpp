@@ -75,6 +75,24 @@ class ProfileFileTest : public testing::Test
         EXPECT_EQ(profile.ReadString("a", "x", "-"), "1");
     }
 
+    // Writes x=2 and a new section into a batch whose save fails: the same
+    // error, and the object takes none of them.
+    static void ExpectCommitFailure(ProfileFile::Batch &batch, const ProfileFile &profile,
+                                    const std::string &before)
+    {
+        batch.WriteString("a", "x", "2");
+        batch.WriteInteger("b", "y", 3);
+        try {
+            batch.Commit();
+            ADD_FAILURE() << "no ProfileWriteError";
+        } catch (const ProfileWriteError &error) {
+            EXPECT_EQ(error.what(), "Unable to write to " + profile.Path().string());
+        }
+        EXPECT_EQ(profile.Bytes(), before);
+        EXPECT_EQ(profile.ReadString("a", "x", "-"), "1");
+        EXPECT_EQ(profile.ReadString("b", "y", "-"), "-");
+    }
+
     fs::path dir_;
     fs::path path_;
 };
@@ -173,7 +191,16 @@ TEST_F(ProfileFileTest, FailedWriteKeepsContent)
     ProfileFile loaded(gone / "k.ini");
     fs::remove_all(gone);
     ExpectWriteFailure(loaded, "[a]\r\nx=1\r\n");
+    ProfileFile::Batch batch(loaded);
+    ExpectCommitFailure(batch, loaded, "[a]\r\nx=1\r\n");
     EXPECT_FALSE(fs::exists(gone));
+
+    // The batch kept its writes: once the directory is back they all land.
+    fs::create_directory(gone);
+    batch.Commit();
+    const std::string saved = "[a]\r\nx=2\r\n\r\n[b]\r\ny=3\r\n";
+    EXPECT_EQ(loaded.Bytes(), saved);
+    EXPECT_EQ(ProfileFile(gone / "k.ini").Bytes(), saved);
 }
 
 TEST_F(ProfileFileTest, FailedWriteKeepsFileInReadOnlyDirectory)
@@ -185,7 +212,98 @@ TEST_F(ProfileFileTest, FailedWriteKeepsFileInReadOnlyDirectory)
         GTEST_SKIP() << "a read-only directory does not stop this user writing";
     }
     ExpectWriteFailure(profile, "[a]\r\nx=1\r\n");
+    ProfileFile::Batch batch(profile);
+    ExpectCommitFailure(batch, profile, "[a]\r\nx=1\r\n");
     EXPECT_EQ(Get(), "[a]\r\nx=1\r\n");
+}
+
+// A batch saves the very bytes the same writes one by one save, on files
+// with every structure the writes meet: none, empty, comments, duplicate
+// sections, keys in other letter case, LF and unterminated lines.
+TEST_F(ProfileFileTest, BatchSavesWhatKeyByKeyWritesSave)
+{
+    struct Write {
+        const char *section, *key, *value;
+    };
+    // Order matters: the key added to "Nová" is written again, and "b" and
+    // "k" gain keys after their sections may have been appended.
+    const Write writes[] = {
+        {"připojení", "rozhraní", "LX-1417"},
+        {"Připojení", "Adresa", "5"},
+        {"Nová", "k", "1"},
+        {"Jiné", "k@", "x"},
+        {"b", "z", "ěšč"},
+        {"nová", "K", "2"},
+        {"NOVÁ", "další", "3"},
+        {"a", "x", "-7"},
+    };
+    const std::pair<const char *, std::string_view> files[] = {
+        {"missing", ""},
+        {"empty", ""},
+        {"Windows", kWindowsFile},
+        {"LF, blanks, unterminated", "[a]\nx=1\n;note\n \n\n[b]\ny=2"},
+        {"no section", "k=outside"},
+    };
+    const fs::path batchPath = dir_ / "batch.ini";
+    for (const auto &[name, before] : files) {
+        SCOPED_TRACE(name);
+        fs::remove(path_);
+        fs::remove(batchPath);
+        if (std::string_view(name) != "missing") {
+            Put(before);
+            fs::copy_file(path_, batchPath);
+        }
+        ProfileFile oneByOne(path_);
+        ProfileFile batched(batchPath);
+        ProfileFile::Batch batch(batched);
+        for (const Write &w : writes) {
+            oneByOne.WriteString(w.section, w.key, w.value);
+            batch.WriteString(w.section, w.key, w.value);
+        }
+        // Nothing reaches the file or the object before the commit.
+        EXPECT_EQ(fs::exists(batchPath), std::string_view(name) != "missing");
+        EXPECT_EQ(ProfileFile(batchPath).Bytes(), before);
+        EXPECT_EQ(batched.Bytes(), before);
+
+        batch.Commit();
+        const std::string expected = Get();
+        EXPECT_NE(expected, before);
+        EXPECT_EQ(ProfileFile(batchPath).Bytes(), expected);
+        EXPECT_EQ(batched.Bytes(), expected);
+        EXPECT_EQ(batched.ReadString("nová", "k", "-"), "2");
+    }
+}
+
+TEST_F(ProfileFileTest, BatchSavesOnlyOnCommit)
+{
+    // Nothing written: no save, so no file appears.
+    ProfileFile profile(path_);
+    ProfileFile::Batch(profile).Commit();
+    EXPECT_FALSE(fs::exists(path_));
+
+    // A refused name fails at once and leaves the batch's other writes.
+    {
+        ProfileFile::Batch dropped(profile);
+        dropped.WriteString("a", "x", "1");
+        EXPECT_THROW(dropped.WriteString("a", ";x", "1"), std::invalid_argument);
+    }
+    EXPECT_FALSE(fs::exists(path_));
+    EXPECT_EQ(profile.Bytes(), "");
+
+    // Writes made directly while a batch is open stay under its own.
+    ProfileFile::Batch batch(profile);
+    batch.WriteString("a", "x", "1");
+    profile.WriteString("a", "y", "direct");
+    profile.WriteString("a", "x", "direct");
+    EXPECT_THROW(batch.WriteString("a", "x", "1\n"), std::invalid_argument);
+    batch.Commit();
+    EXPECT_EQ(Get(), "[a]\r\ny=direct\r\nx=1\r\n");
+    EXPECT_EQ(profile.Bytes(), Get());
+
+    // A second commit saves only what was written since the first.
+    profile.WriteString("a", "x", "direct");
+    batch.Commit();
+    EXPECT_EQ(Get(), "[a]\r\ny=direct\r\nx=direct\r\n");
 }
 
 // Saves killed half-way leave temporary files; the next good save removes

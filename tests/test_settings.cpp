@@ -19,6 +19,7 @@
 #include <iterator>
 #include <random>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 
 namespace fs = std::filesystem;
@@ -235,6 +236,61 @@ TEST_F(Settings, SavingReplacesInPlaceAndKeepsOtherSections)
     replace("Adresa=12", "Adresa=5");
     replace("Rychlost=19200", "Rychlost=600");
     EXPECT_EQ(Get(), expected);
+}
+
+// One save of the whole record lays the file out as writing it key by key
+// always did: replaced in place in the first of duplicate sections whatever
+// the key's letter case, new keys after the section's last line, a missing
+// section appended, comments and unterminated lines kept.
+TEST_F(Settings, SavingAFileEditedByHandKeepsItsLayout)
+{
+    Put("; nastaveni\r\n"
+        "[p\xF8ipojen\xED]\r\n"
+        "rozhran\xED=COMx\r\n"
+        ";Adresa=99\r\n"
+        "\r\n"
+        "[COMx]\n"
+        "\xC8\xEDslo portu=3\n"
+        "[P\xF8ipojen\xED]\r\n"
+        "Adresa=77");
+    d.Kind = ifLan;
+    d.Address = 3;
+    d.BaudRate = 19200;
+    d.IpAddress = "127.0.0.1";
+    d.UdpPort = 5017;
+    d.UdpTimeout = 1500;
+    ASSERT_TRUE(SaveConnection(&d, file));
+    EXPECT_EQ(Get(), "; nastaveni\r\n"
+                     "[p\xF8ipojen\xED]\r\n"
+                     "rozhran\xED=LX-1417\r\n"
+                     ";Adresa=99\r\n"
+                     "Adresa=3\r\n"
+                     "Rychlost=19200\r\n"
+                     "\r\n"
+                     "[COMx]\n"
+                     "\xC8\xEDslo portu=3\n"
+                     "[P\xF8ipojen\xED]\r\n"
+                     "Adresa=77\r\n"
+                     "\r\n"
+                     "[LX-1417]\r\n"
+                     "IP adresa=127.0.0.1\r\n"
+                     "UDP port=5017\r\n"
+                     "UDP timeout=1500\r\n");
+}
+
+// A record that cannot be written whole is not written at all: no file
+// naming the LAN converter without its address.
+TEST_F(Settings, UnwritableValueSavesNothing)
+{
+    d.Kind = ifLan;
+    d.IpAddress = "127.0.0.1\r\n[COMx]";
+    EXPECT_THROW(SaveConnection(&d, file), std::invalid_argument);
+    EXPECT_FALSE(fs::exists(file));
+
+    Put(WindowsFile);
+    d.Address = 99;
+    EXPECT_THROW(SaveConnection(&d, file), std::invalid_argument);
+    EXPECT_EQ(Get(), WindowsFile);
 }
 
 TEST_F(Settings, WideUnsignedValuesSurviveASaveAndLoad)

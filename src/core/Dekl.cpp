@@ -120,27 +120,32 @@ bool SaveConnection(TData *D, const std::filesystem::path &file)
     if (D == nullptr)
         return false;
     ProfileFile ini(file);
+    // One save for the whole record: a kill or a failed write can never
+    // leave the new interface beside the old address, and the close that
+    // calls this pays for one durable save, not one per key.
+    ProfileFile::Batch save(ini);
     const uint8_t kind = D->Kind <= ifLan ? D->Kind : uint8_t(ifCom);
-    ini.WriteString(SecConnection, KeyInterface, InterfaceNames[kind]);
+    save.WriteString(SecConnection, KeyInterface, InterfaceNames[kind]);
     switch (kind) {
     case ifCom:
-        ini.WriteInteger(SecCom, KeyComPort, D->ComPort);
+        save.WriteInteger(SecCom, KeyComPort, D->ComPort);
         break;
     case ifIsa:
-        ini.WriteInteger(SecIsa, KeyBaseAddress, D->BaseAddress);
+        save.WriteInteger(SecIsa, KeyBaseAddress, D->BaseAddress);
         break;
     case ifLan:
-        ini.WriteString(SecLan, KeyIpAddress, D->IpAddress);
-        ini.WriteInteger(SecLan, KeyUdpPort, int32_t(D->UdpPort));
-        ini.WriteInteger(SecLan, KeyUdpTimeout, int32_t(D->UdpTimeout));
+        save.WriteString(SecLan, KeyIpAddress, D->IpAddress);
+        save.WriteInteger(SecLan, KeyUdpPort, int32_t(D->UdpPort));
+        save.WriteInteger(SecLan, KeyUdpTimeout, int32_t(D->UdpTimeout));
         break;
     default:
         break;
     }
-    ini.WriteInteger(SecConnection, KeyAddress, D->Address);
+    save.WriteInteger(SecConnection, KeyAddress, D->Address);
     // The reader takes signed 32-bit decimals only; a value from 2^31 up
     // written as its unsigned decimal would not load again.
-    ini.WriteInteger(SecConnection, KeyRate, int32_t(D->BaudRate));
+    save.WriteInteger(SecConnection, KeyRate, int32_t(D->BaudRate));
+    save.Commit();
     return true;
 }
 

@@ -85,10 +85,12 @@ std::filesystem::path SettingsFilePath(const std::filesystem::path &programDirec
 bool LoadConnection(TData *D);
 bool LoadConnection(TData *D, const std::filesystem::path &file);
 
-// Writes D to the settings file; the one-argument form first creates the
-// per-user folder when that is where the file goes. False when D is null. Throws
-// ProfileWriteError ("Unable to write to <path>") when a key cannot be
-// written; the keys written before it stay in the file.
+// Writes D to the settings file in one save of the whole file; the
+// one-argument form first creates the per-user folder when that is where
+// the file goes. False when D is null. Throws ProfileWriteError ("Unable to
+// write to <path>") when the file cannot be saved, and std::invalid_argument
+// for an IP address text with a line break; the file then keeps its earlier
+// content.
 bool SaveConnection(TData *D);
 bool SaveConnection(TData *D, const std::filesystem::path &file);
 

@@ -134,26 +134,27 @@ ProfileFile::ProfileFile(std::filesystem::path path) : path_(std::move(path))
     }
 }
 
-ProfileFile::Location ProfileFile::Locate(std::string_view section, std::string_view key) const
+ProfileFile::Location ProfileFile::Locate(const std::vector<Line> &lines, std::string_view section,
+                                          std::string_view key)
 {
     Location location{npos, npos, npos};
     section = Trim(section);
     key = Trim(key);
     std::size_t i = 0;
-    while (i < lines_.size()) {
-        const auto name = SectionName(lines_[i].text);
+    while (i < lines.size()) {
+        const auto name = SectionName(lines[i].text);
         if (name && SameName(*name, section)) {
             break;
         }
         ++i;
     }
-    if (i == lines_.size()) {
+    if (i == lines.size()) {
         return location;
     }
     location.header = i;
     location.insert = i + 1;
-    for (++i; i < lines_.size() && !SectionName(lines_[i].text); ++i) {
-        const std::string_view text = lines_[i].text;
+    for (++i; i < lines.size() && !SectionName(lines[i].text); ++i) {
+        const std::string_view text = lines[i].text;
         if (Trim(text).empty()) {
             continue;
         }
@@ -169,7 +170,7 @@ ProfileFile::Location ProfileFile::Locate(std::string_view section, std::string_
 std::string ProfileFile::ReadString(std::string_view section, std::string_view key,
                                     std::string_view fallback) const
 {
-    const Location location = Locate(Utf8ToCp1250(section), Utf8ToCp1250(key));
+    const Location location = Locate(lines_, Utf8ToCp1250(section), Utf8ToCp1250(key));
     if (location.key == npos) {
         return std::string(fallback);
     }
@@ -179,11 +180,48 @@ std::string ProfileFile::ReadString(std::string_view section, std::string_view k
 int32_t ProfileFile::ReadInteger(std::string_view section, std::string_view key,
                                  int32_t fallback) const
 {
-    const Location location = Locate(Utf8ToCp1250(section), Utf8ToCp1250(key));
+    const Location location = Locate(lines_, Utf8ToCp1250(section), Utf8ToCp1250(key));
     if (location.key == npos) {
         return fallback;
     }
     return TextToIntDef(ValueOf(lines_[location.key].text), fallback);
+}
+
+void ProfileFile::Apply(std::vector<Line> &lines, std::string_view section, std::string_view key,
+                        std::string_view value)
+{
+    const Location location = Locate(lines, section, key);
+    if (location.key != npos) {
+        // The key keeps its spelling and spacing from the file.
+        std::string &text = lines[location.key].text;
+        text.erase(text.find('=') + 1);
+        text += value;
+    } else if (location.header != npos) {
+        // Blank lines separating the next section stay after the new key.
+        Line &last = lines[location.insert - 1];
+        if (last.end.empty()) {
+            last.end = kCrlf;
+        }
+        lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(location.insert),
+                     Line{std::string(key) + '=' + std::string(value), std::string(kCrlf)});
+    } else {
+        if (!lines.empty()) {
+            if (lines.back().end.empty()) {
+                lines.back().end = kCrlf;
+            }
+            lines.push_back({"", std::string(kCrlf)});
+        }
+        lines.push_back({'[' + std::string(section) + ']', std::string(kCrlf)});
+        lines.push_back({std::string(key) + '=' + std::string(value), std::string(kCrlf)});
+    }
+}
+
+void ProfileFile::Save(std::vector<Line> lines)
+{
+    if (!platform::ReplaceFileContents(path_, Join(lines))) {
+        throw ProfileWriteError(path_);
+    }
+    lines_ = std::move(lines);
 }
 
 void ProfileFile::WriteString(std::string_view section, std::string_view key,
@@ -194,36 +232,9 @@ void ProfileFile::WriteString(std::string_view section, std::string_view key,
     const std::string valueBytes = Utf8ToCp1250(value);
     CheckWritable(sectionBytes, keyBytes, valueBytes);
 
-    const Location location = Locate(sectionBytes, keyBytes);
     std::vector<Line> lines = lines_;
-    if (location.key != npos) {
-        // The key keeps its spelling and spacing from the file.
-        std::string &text = lines[location.key].text;
-        text.erase(text.find('=') + 1);
-        text += valueBytes;
-    } else if (location.header != npos) {
-        // Blank lines separating the next section stay after the new key.
-        Line &last = lines[location.insert - 1];
-        if (last.end.empty()) {
-            last.end = kCrlf;
-        }
-        lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(location.insert),
-                     Line{keyBytes + '=' + valueBytes, std::string(kCrlf)});
-    } else {
-        if (!lines.empty()) {
-            if (lines.back().end.empty()) {
-                lines.back().end = kCrlf;
-            }
-            lines.push_back({"", std::string(kCrlf)});
-        }
-        lines.push_back({'[' + sectionBytes + ']', std::string(kCrlf)});
-        lines.push_back({keyBytes + '=' + valueBytes, std::string(kCrlf)});
-    }
-
-    if (!platform::ReplaceFileContents(path_, Join(lines))) {
-        throw ProfileWriteError(path_);
-    }
-    lines_ = std::move(lines);
+    Apply(lines, sectionBytes, keyBytes, valueBytes);
+    Save(std::move(lines));
 }
 
 void ProfileFile::WriteInteger(std::string_view section, std::string_view key, int64_t value)
@@ -234,4 +245,32 @@ void ProfileFile::WriteInteger(std::string_view section, std::string_view key, i
 std::string ProfileFile::Bytes() const
 {
     return Join(lines_);
+}
+
+void ProfileFile::Batch::WriteString(std::string_view section, std::string_view key,
+                                     std::string_view value)
+{
+    Write write{Utf8ToCp1250(section), Utf8ToCp1250(key), Utf8ToCp1250(value)};
+    CheckWritable(write.section, write.key, write.value);
+    writes_.push_back(std::move(write));
+}
+
+void ProfileFile::Batch::WriteInteger(std::string_view section, std::string_view key, int64_t value)
+{
+    WriteString(section, key, std::to_string(value));
+}
+
+void ProfileFile::Batch::Commit()
+{
+    if (writes_.empty()) {
+        return;
+    }
+    // Replayed in order on the object's current lines, as one-by-one
+    // writes would have changed them.
+    std::vector<Line> lines = file_.lines_;
+    for (const Write &write : writes_) {
+        Apply(lines, write.section, write.key, write.value);
+    }
+    file_.Save(std::move(lines));
+    writes_.clear();
 }

@@ -11,7 +11,8 @@
 //    key to its section, or appends the section; new lines end in CRLF;
 //  - the file is Windows-1250 on disk; names and values are UTF-8 here.
 // Every write saves the whole file at once (platform::ReplaceFileContents),
-// so a failed or interrupted write leaves the file as it was.
+// so a failed or interrupted write leaves the file as it was. A Batch
+// saves several writes that belong together in one such save.
 #pragma once
 
 #include <cstdint>
@@ -50,6 +51,39 @@ class ProfileFile
     // The file's content as it would be saved, Windows-1250 bytes.
     std::string Bytes() const;
 
+    // Collects writes that must reach the disk together and saves them with
+    // one Commit(): the saved bytes are those the same writes made one by
+    // one on the file object would leave, and a failed or interrupted save
+    // leaves none of them. The file object takes the new content only when
+    // the save succeeds. Writes made on the file object while a batch is
+    // open stay; the batch's writes apply on top of them. A batch destroyed
+    // without Commit() saves nothing.
+    class Batch
+    {
+      public:
+        explicit Batch(ProfileFile &file) : file_(file) {}
+        Batch(const Batch &) = delete;
+        Batch &operator=(const Batch &) = delete;
+
+        // Throw std::invalid_argument at once for names or values the
+        // file's own writes refuse; nothing is saved until Commit().
+        void WriteString(std::string_view section, std::string_view key, std::string_view value);
+        void WriteInteger(std::string_view section, std::string_view key, int64_t value);
+
+        // Saves the writes collected since the last successful Commit();
+        // none, no save. Throws ProfileWriteError when the file cannot be
+        // saved: the file on disk and the file object then keep their
+        // content, and the batch its writes, so Commit() may be tried again.
+        void Commit();
+
+      private:
+        struct Write {
+            std::string section, key, value; // Windows-1250 bytes
+        };
+        ProfileFile &file_;
+        std::vector<Write> writes_;
+    };
+
   private:
     struct Line {
         std::string text; // without its line end, Windows-1250 bytes
@@ -62,7 +96,13 @@ class ProfileFile
         std::size_t key;    // the key's line
         std::size_t insert; // after the section's last non-blank line
     };
-    Location Locate(std::string_view section, std::string_view key) const;
+    static Location Locate(const std::vector<Line> &lines, std::string_view section,
+                           std::string_view key);
+    // One write into `lines`, names and value already checked.
+    static void Apply(std::vector<Line> &lines, std::string_view section, std::string_view key,
+                      std::string_view value);
+    // Saves `lines` as the whole file and only then takes them.
+    void Save(std::vector<Line> lines);
 
     std::filesystem::path path_;
     std::vector<Line> lines_;
