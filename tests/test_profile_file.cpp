@@ -306,6 +306,30 @@ TEST_F(ProfileFileTest, BatchSavesOnlyOnCommit)
     EXPECT_EQ(Get(), "[a]\r\ny=direct\r\nx=direct\r\n");
 }
 
+// A write that leaves the content as it is saves nothing: the file keeps
+// its time stamp; a real change still saves.
+TEST_F(ProfileFileTest, UnchangedContentIsNotSavedAgain)
+{
+    Put("; kept\r\n[a]\r\nx=1\r\ny=two\r\n");
+    const auto old = fs::file_time_type::clock::now() - std::chrono::hours(1);
+    fs::last_write_time(path_, old);
+
+    ProfileFile profile(path_);
+    profile.WriteString("A", "X", "1");
+    ProfileFile::Batch same(profile);
+    same.WriteInteger("a", "x", 1);
+    same.WriteString("a", "y", "two");
+    same.Commit();
+    EXPECT_EQ(fs::last_write_time(path_), old);
+
+    ProfileFile::Batch changed(profile);
+    changed.WriteString("a", "x", "1");
+    changed.WriteString("a", "y", "3");
+    changed.Commit();
+    EXPECT_NE(fs::last_write_time(path_), old);
+    EXPECT_EQ(Get(), "; kept\r\n[a]\r\nx=1\r\ny=3\r\n");
+}
+
 // Saves killed half-way leave temporary files; the next good save removes
 // those that are surely dead and nothing else.
 #ifdef _WIN32

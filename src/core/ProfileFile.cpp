@@ -218,7 +218,14 @@ void ProfileFile::Apply(std::vector<Line> &lines, std::string_view section, std:
 
 void ProfileFile::Save(std::vector<Line> lines)
 {
-    if (!platform::ReplaceFileContents(path_, Join(lines))) {
+    // Content as read or last saved needs no save: closing the program with
+    // its settings unchanged then costs no write and no flush to disk.
+    const std::string bytes = Join(lines);
+    if (bytes == Join(lines_) && !lines_.empty()) {
+        lines_ = std::move(lines);
+        return;
+    }
+    if (!platform::ReplaceFileContents(path_, bytes)) {
         throw ProfileWriteError(path_);
     }
     lines_ = std::move(lines);
