@@ -25,6 +25,49 @@ static void note(const char *entry)
     snprintf(state.log + used, sizeof state.log - used, "%s%s", used ? " " : "", entry);
 }
 
+/* What a random failure reports: the libraries' own codes, then codes no
+ * library may give, which the program has to survive as well. */
+static const int32_t fake_random_codes[] = {1,  2,  3,  5,  6,  7,   8,   9,   10, 11,        12,
+                                            20, 21, 22, 23, 99, 100, 255, 256, -1, 0x7FFFFFFF};
+
+static uint32_t draw(void)
+{
+    uint32_t x = state.random_seed != 0 ? state.random_seed : 1u;
+    x ^= x << 13;
+    x ^= x >> 17;
+    x ^= x << 5;
+    state.random_seed = x;
+    return x;
+}
+
+/* In random mode, whether this call fails; *code is then its status. */
+static int random_failure(int32_t *code)
+{
+    if (state.fail_percent <= 0 || (int32_t)(draw() % 100) >= state.fail_percent)
+        return 0;
+    *code = fake_random_codes[draw() % (sizeof fake_random_codes / sizeof fake_random_codes[0])];
+    return 1;
+}
+
+static int32_t random_send(const int32_t *request, int32_t *reply, int32_t *x, int32_t *status)
+{
+    int32_t code = 0;
+    const int echo = (int)(draw() % 2);
+    int i;
+    /* Bytes arrive even with a failure: the program must not take them. */
+    for (i = 0; i < 4; ++i)
+        reply[i] = echo ? request[4 + i] : (int32_t)(draw() % 256);
+    *x = (int32_t)(draw() % 256);
+    *status = 0;
+    if (!random_failure(&code))
+        return 0;
+    if (draw() % 2) {
+        *status = code;
+        return 0;
+    }
+    return code;
+}
+
 Q417_EXPORT int32_t Q417_CALL ENTRY(Version)(void)
 {
     note("Version");
@@ -33,9 +76,14 @@ Q417_EXPORT int32_t Q417_CALL ENTRY(Version)(void)
 
 static int32_t init_common(int32_t *handle)
 {
-    if (state.init_result == 0)
+    int32_t result = state.init_result;
+    if (state.fail_percent > 0 && !random_failure(&result))
+        result = 0;
+    if (result == 0)
         *handle = state.init_handle;
-    return state.init_result;
+    if (state.on_answer)
+        state.on_answer("Init", result, NULL, NULL);
+    return result;
 }
 
 #if FAKE_INIT_FORM == 1
@@ -73,7 +121,14 @@ Q417_EXPORT int32_t Q417_CALL ENTRY(SetConfig)(int32_t handle, int32_t rate, int
     state.setconfig_args[1] = rate;
     state.setconfig_args[2] = timeout;
     state.setconfig_args[3] = retries;
-    return state.setconfig_result;
+    {
+        int32_t result = state.setconfig_result;
+        if (state.fail_percent > 0 && !random_failure(&result))
+            result = 0;
+        if (state.on_answer)
+            state.on_answer("SetConfig", result, NULL, NULL);
+        return result;
+    }
 }
 
 #ifndef FAKE_NO_GETCONFIG
@@ -96,22 +151,29 @@ Q417_EXPORT int32_t Q417_CALL ENTRY(Send)(int32_t handle, const int32_t *request
                                           int32_t *x, int32_t *status)
 {
     int32_t n = state.send_count++;
+    int32_t result;
     note("Send");
     state.send_handle = handle;
     memcpy(state.send_request, request, sizeof state.send_request);
     if (n < FAKE_SCRIPT_LEN)
         memcpy(state.requests[n], request, sizeof state.requests[n]);
-    if (n < state.script_len && n < FAKE_SCRIPT_LEN) {
+    if (state.fail_percent > 0) {
+        result = random_send(request, reply, x, status);
+    } else if (n < state.script_len && n < FAKE_SCRIPT_LEN) {
         const struct fake_reply *r = &state.script[n];
         memcpy(reply, r->d, sizeof r->d);
         *x = r->x;
         *status = r->status;
-        return r->result;
+        result = r->result;
+    } else {
+        memcpy(reply, state.send_reply, sizeof state.send_reply);
+        *x = state.send_x;
+        *status = state.send_status;
+        result = state.send_result;
     }
-    memcpy(reply, state.send_reply, sizeof state.send_reply);
-    *x = state.send_x;
-    *status = state.send_status;
-    return state.send_result;
+    if (state.on_answer)
+        state.on_answer("Send", result != 0 ? result : *status, request, reply);
+    return result;
 }
 
 Q417_EXPORT int32_t Q417_CALL ENTRY(Done)(int32_t *handle)

@@ -50,6 +50,19 @@ struct fake_state {
 
     /* Called inside Done, so a test can look at the world at that moment. */
     void (*on_done)(void);
+
+    /* Random answers. With fail_percent above 0, each Init, SetConfig and
+     * Send fails with that chance, with a code drawn from a table in
+     * fake_driver.c, and a Send that passes answers random bytes or echoes
+     * D0..D3 of its request: the script and the send_* answers are then
+     * unused. random_seed is the generator's state, advanced by every draw. */
+    int32_t fail_percent;
+    uint32_t random_seed;
+    /* Called after each Init, SetConfig and Send with the entry's name, the
+     * status it reported (its result, or Send's *status when the result is
+     * 0), and for Send the request and reply arrays (null otherwise). */
+    void (*on_answer)(const char *entry, int32_t status, const int32_t *request,
+                      const int32_t *reply);
 };
 
 /* Text the fake's Error entry gives for a code: "fake error <code>". */

@@ -1,0 +1,29 @@
+# korval_gui_test(<target> SOURCES <files>... [LIBRARIES <libs>...]
+#                 [DEPENDS <targets>...] [DEFINITIONS <defs>...] [TIMEOUT <s>])
+#
+# A GoogleTest executable of the windows: the application's test main (one
+# application object, offscreen), the application library, the fake driver
+# libraries and the real ones at hand (FAKES_DIR, BIN_DIR), the helpers of
+# tests/fakes and tests/app on the include path. The program keeps its
+# settings beside the executable, so the tests of one executable share a file
+# and must not overlap: they all take the app_settings lock.
+function(korval_gui_test target)
+  cmake_parse_arguments(PARSE_ARGV 1 arg "" "TIMEOUT" "SOURCES;LIBRARIES;DEPENDS;DEFINITIONS")
+  if(NOT arg_TIMEOUT)
+    set(arg_TIMEOUT 60)
+  endif()
+  add_executable(${target} ${PROJECT_SOURCE_DIR}/tests/app/test_main.cpp ${arg_SOURCES})
+  set_target_properties(${target} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
+  target_compile_definitions(${target} PRIVATE
+    FAKES_DIR="${CMAKE_BINARY_DIR}/tests/fakes"
+    BIN_DIR="${CMAKE_BINARY_DIR}/bin"
+    ${arg_DEFINITIONS})
+  target_include_directories(${target} PRIVATE
+    ${PROJECT_SOURCE_DIR}/tests/fakes
+    ${PROJECT_SOURCE_DIR}/tests/app)
+  target_link_libraries(${target} PRIVATE korval_gui korval_warnings GTest::gtest ${CMAKE_DL_LIBS}
+    ${arg_LIBRARIES})
+  add_dependencies(${target} fake_drivers q417_drivers ${arg_DEPENDS})
+  gtest_discover_tests(${target} DISCOVERY_MODE PRE_TEST PROPERTIES
+    TIMEOUT ${arg_TIMEOUT} RESOURCE_LOCK app_settings ENVIRONMENT QT_QPA_PLATFORM=offscreen)
+endfunction()
