@@ -7,12 +7,17 @@
 # tests/fakes and tests/app on the include path. The program keeps its
 # settings beside the executable, so the tests of one executable share a file
 # and must not overlap: they all take the app_settings lock.
+
+# The test main, compiled once for every window-test executable.
+add_library(korval_gui_test_main OBJECT ${PROJECT_SOURCE_DIR}/tests/app/test_main.cpp)
+target_link_libraries(korval_gui_test_main PRIVATE korval_gui korval_warnings GTest::gtest)
+
 function(korval_gui_test target)
   cmake_parse_arguments(PARSE_ARGV 1 arg "" "TIMEOUT" "SOURCES;LIBRARIES;DEPENDS;DEFINITIONS")
   if(NOT arg_TIMEOUT)
     set(arg_TIMEOUT 60)
   endif()
-  add_executable(${target} ${PROJECT_SOURCE_DIR}/tests/app/test_main.cpp ${arg_SOURCES})
+  add_executable(${target} $<TARGET_OBJECTS:korval_gui_test_main> ${arg_SOURCES})
   set_target_properties(${target} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
   target_compile_definitions(${target} PRIVATE
     FAKES_DIR="${CMAKE_BINARY_DIR}/tests/fakes"
