@@ -311,8 +311,8 @@ TEST_F(ProfileFileTest, BatchSavesOnlyOnCommit)
 TEST_F(ProfileFileTest, UnchangedContentIsNotSavedAgain)
 {
     Put("; kept\r\n[a]\r\nx=1\r\ny=two\r\n");
-    const auto old = fs::file_time_type::clock::now() - std::chrono::hours(1);
-    fs::last_write_time(path_, old);
+    fs::last_write_time(path_, fs::file_time_type::clock::now() - std::chrono::hours(1));
+    const auto old = fs::last_write_time(path_); // as the file system keeps it
 
     ProfileFile profile(path_);
     profile.WriteString("A", "X", "1");
