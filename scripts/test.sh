@@ -15,10 +15,6 @@ step() {
     "$@"
     times+=("$(printf '%5d s  %s' $((SECONDS - start)) "$*")")
 }
-native() {
-    configure_and_build build -DCMAKE_BUILD_TYPE=RelWithDebInfo
-    ctest --test-dir build --output-on-failure -j "$(nproc)"
-}
 
 # Runs its commands at once, each logging to a file, then shows the logs in
 # order; fails when any of them failed.
@@ -37,11 +33,15 @@ together() {
     return $rc
 }
 
-step native
-step bash scripts/sanitize.sh
+n=$(nproc)
+step configure_and_build build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+# Test runs mostly wait (timers, time-outs, the simulator), so the next
+# build runs beside each of them at low priority: the tests still get a
+# processor whenever they want one.
+step together "ctest --test-dir build --output-on-failure -j $n" \
+    "nice -n 15 bash scripts/sanitize.sh build"
+step together "bash scripts/sanitize.sh test" "nice -n 15 bash scripts/windows.sh build"
+step together "bash scripts/windows.sh test" "KORVAL_PKG_DIR=build bash scripts/package-test.sh"
 # Fuzzing runs for a fixed time on one processor; memcheck takes the rest.
-jobs=$(($(nproc) > 1 ? $(nproc) - 1 : 1))
-step together "bash scripts/fuzz.sh" "VALGRIND_JOBS=$jobs bash scripts/valgrind.sh"
-step bash scripts/windows.sh
-step env KORVAL_PKG_DIR=build bash scripts/package-test.sh
+step together "bash scripts/fuzz.sh" "VALGRIND_JOBS=$((n > 1 ? n - 1 : 1)) bash scripts/valgrind.sh"
 printf '%s\n' "Steps:" "${times[@]}" "$(printf '%5d s  in all' "$SECONDS")"
