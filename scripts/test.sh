@@ -40,8 +40,9 @@ step configure_and_build build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 # processor whenever they want one.
 step together "ctest --test-dir build --output-on-failure -j $n" \
     "nice -n 15 bash scripts/sanitize.sh build"
-step together "bash scripts/sanitize.sh test" "nice -n 15 bash scripts/windows.sh build"
-step together "bash scripts/windows.sh test" "KORVAL_PKG_DIR=build bash scripts/package-test.sh"
-# Fuzzing runs for a fixed time on one processor; memcheck takes the rest.
-step together "bash scripts/fuzz.sh" "VALGRIND_JOBS=$((n > 1 ? n - 1 : 1)) bash scripts/valgrind.sh"
+step together "bash scripts/sanitize.sh test" "nice -n 15 bash scripts/windows.sh build" \
+    "KORVAL_PKG_DIR=build bash scripts/package-test.sh"
+# Fuzzing runs for a fixed time on one processor, memcheck on the others.
+step together "bash scripts/windows.sh test" "nice -n 15 bash scripts/fuzz.sh" \
+    "VALGRIND_JOBS=$((n > 1 ? n - 1 : 1)) bash scripts/valgrind.sh"
 printf '%s\n' "Steps:" "${times[@]}" "$(printf '%5d s  in all' "$SECONDS")"
