@@ -4,7 +4,7 @@
 # against, from the same run). With --write, the table also replaces the
 # one in docs/PERFORMANCE.md. Exits with 1 when a benchmark fails to give its
 # figures; a missed goal shows in the table's last column.
-#   bash bench/all.sh            # about four minutes
+#   bash bench/all.sh            # under two minutes once built
 #   bash bench/all.sh --write
 set -euo pipefail
 cd "$(dirname "$0")/.."
