@@ -49,6 +49,14 @@ class ProfileFileTest : public testing::Test
         bytes << std::ifstream(path_, std::ios::binary).rdbuf();
         return std::move(bytes).str();
     }
+    // A half-written file beside the settings file, last written `ageSeconds` ago.
+    fs::path Leftover(const std::string &name, int ageSeconds) const
+    {
+        const fs::path p = dir_ / name;
+        std::ofstream(p, std::ios::binary) << "[a]\r\nhalf";
+        fs::last_write_time(p, fs::file_time_type::clock::now() - std::chrono::seconds(ageSeconds));
+        return p;
+    }
     // Writes into `before` (empty: no file) and checks the file and the object.
     void ExpectWrite(std::string_view before, std::string_view section, std::string_view key,
                      std::string_view value, std::string_view expected)
@@ -335,17 +343,11 @@ TEST_F(ProfileFileTest, UnchangedContentIsNotSavedAgain)
 #ifdef _WIN32
 TEST_F(ProfileFileTest, SaveRemovesOnlyDeadLeftovers)
 {
-    const auto make = [&](const std::string &name, int ageSeconds) {
-        const fs::path p = dir_ / name;
-        std::ofstream(p, std::ios::binary) << "[a]\r\nhalf";
-        fs::last_write_time(p, fs::file_time_type::clock::now() - std::chrono::seconds(ageSeconds));
-        return p;
-    };
-    const fs::path dead = make("korval.ini.tmp4242", 3600);
-    const fs::path fresh = make("korval.ini.tmp77", 0);   // maybe a save in flight
-    const fs::path held = make("korval.ini.tmp1234", 3600); // a save still has it open
-    const fs::path notOurs[] = {make("korval.ini.tmp", 3600), make("korval.ini.tmp12x", 3600),
-                                make("korval.ini.bak", 3600), make("other.ini.tmp4242", 3600)};
+    const fs::path dead = Leftover("korval.ini.tmp4242", 3600);
+    const fs::path fresh = Leftover("korval.ini.tmp77", 0);   // maybe a save in flight
+    const fs::path held = Leftover("korval.ini.tmp1234", 3600); // a save still has it open
+    const fs::path notOurs[] = {Leftover("korval.ini.tmp", 3600), Leftover("korval.ini.tmp12x", 3600),
+                                Leftover("korval.ini.bak", 3600), Leftover("other.ini.tmp4242", 3600)};
     HANDLE holder = CreateFileW(held.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                                 FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(holder, INVALID_HANDLE_VALUE);
@@ -364,18 +366,12 @@ TEST_F(ProfileFileTest, SaveRemovesOnlyDeadLeftovers)
 #else
 TEST_F(ProfileFileTest, SaveRemovesOnlyDeadLeftovers)
 {
-    const auto make = [&](const std::string &name, int ageSeconds) {
-        const fs::path p = dir_ / name;
-        std::ofstream(p, std::ios::binary) << "[a]\r\nhalf";
-        fs::last_write_time(p, fs::file_time_type::clock::now() - std::chrono::seconds(ageSeconds));
-        return p;
-    };
-    const fs::path dead = make("korval.ini.a1B2c3", 3600);
-    const fs::path deadToo = make("korval.ini.ZZZZZZ", 120);
-    const fs::path fresh = make("korval.ini.q9W8e7", 0);           // maybe a save in flight
-    const fs::path held = make("korval.ini.Held00", 3600);         // a save still holds it
-    const fs::path notOurs[] = {make("korval.ini.bak", 3600), make("korval.ini.abcdefg", 3600),
-                                make("korval.ini.abc-de", 3600), make("other.ini.a1B2c3", 3600)};
+    const fs::path dead = Leftover("korval.ini.a1B2c3", 3600);
+    const fs::path deadToo = Leftover("korval.ini.ZZZZZZ", 120);
+    const fs::path fresh = Leftover("korval.ini.q9W8e7", 0);           // maybe a save in flight
+    const fs::path held = Leftover("korval.ini.Held00", 3600);         // a save still holds it
+    const fs::path notOurs[] = {Leftover("korval.ini.bak", 3600), Leftover("korval.ini.abcdefg", 3600),
+                                Leftover("korval.ini.abc-de", 3600), Leftover("other.ini.a1B2c3", 3600)};
     const int holder = ::open(held.c_str(), O_RDONLY);
     ASSERT_GE(holder, 0);
     ASSERT_EQ(::flock(holder, LOCK_EX), 0);

@@ -9,6 +9,17 @@ bool ConnectionUsable(const TData *data)
     return data != nullptr && data->Connected && data->Handle != 0;
 }
 
+bool ReadyToExchange(const TData *data, TSinglePanelStatusBar &bar)
+{
+    if (data == nullptr)
+        return false;
+    if (!ConnectionUsable(data)) {
+        bar.SetText(TextNotInitialised);
+        return false;
+    }
+    return true;
+}
+
 QString DriverStatusText(uint8_t kind, int32_t status, TDataArray &text)
 {
     DrvErrorText(kind, uint32_t(status), text);

@@ -38,6 +38,10 @@ private:
     QLabel *panel_;
 };
 
+// Whether a window holding `data` may exchange now: one without a record
+// does nothing, one whose connection is not usable says so on `bar`.
+bool ReadyToExchange(const TData *data, TSinglePanelStatusBar &bar);
+
 // When a dialog builds its controls. The start-up instances RunProgram
 // creates are never shown and never given a record, so building their
 // controls would only delay the main window.

@@ -77,12 +77,8 @@ void TBitColumns::ShowBytes(const std::array<uint8_t, 4> &d)
 void PollColumns(TBitColumns &columns, TSinglePanelStatusBar &bar, const TData *data,
                  uint8_t address, uint8_t cmd, uint8_t sub, TDataArray &text)
 {
-    if (data == nullptr)
+    if (!ReadyToExchange(data, bar))
         return;
-    if (!ConnectionUsable(data)) {
-        bar.SetText(TextNotInitialised);
-        return;
-    }
     // Fresh zeros every time: ModuleCall hands the answer back in these same
     // bytes, and a poll must not send the last answer as its request.
     uint8_t x = 0;

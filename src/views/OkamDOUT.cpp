@@ -119,24 +119,16 @@ void TForm9::Button2Click()
 void TForm9::Button1Click()
 {
     EnsureBuilt();
-    if (Data == nullptr)
+    if (!ReadyToExchange(Data, *StatusBar1))
         return;
-    if (!ConnectionUsable(Data)) {
-        StatusBar1->SetText(TextNotInitialised);
-        return;
-    }
     WriteOutputs(BoxesWord());
 }
 
 void TForm9::Button3Click()
 {
     EnsureBuilt();
-    if (Data == nullptr)
+    if (!ReadyToExchange(Data, *StatusBar1))
         return;
-    if (!ConnectionUsable(Data)) {
-        StatusBar1->SetText(TextNotInitialised);
-        return;
-    }
     if (Button3->text() == StartCaption) {
         // No write now: the first step comes with the timer's next tick,
         // and every start walks from DOUT0.

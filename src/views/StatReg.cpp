@@ -43,12 +43,8 @@ void TForm15::AddButtons(QVBoxLayout *body)
 void TForm15::Button2Click()
 {
     EnsureBuilt();
-    if (Data == nullptr)
+    if (!ReadyToExchange(Data, *StatusBar1))
         return;
-    if (!ConnectionUsable(Data)) {
-        StatusBar1->SetText(TextNotInitialised);
-        return;
-    }
     uint8_t x = 0;
     uint8_t d0 = 0, d1 = 0, d2 = 0, d3 = 0;
     uint8_t status = DrvNotComposed; // kept when nothing is sent: never a false success
