@@ -159,10 +159,9 @@ void TRegisterDialog::Button1Click()
 {
     if (Data == nullptr || running_)
         return;
-    if (!ConnectionUsable(Data)) {
-        ShowStatus(TextNotInitialised);
+    EnsureBuilt();
+    if (!ReadyToExchange(Data, *StatusBar1))
         return;
-    }
     PrectiOkno(config_);
     if (StatusText().size() <= 1)
         ZapisData(config_);
@@ -172,10 +171,9 @@ void TRegisterDialog::Button2Click()
 {
     if (Data == nullptr || running_)
         return;
-    if (!ConnectionUsable(Data)) {
-        ShowStatus(TextNotInitialised);
+    EnsureBuilt();
+    if (!ReadyToExchange(Data, *StatusBar1))
         return;
-    }
     const QPointer<TRegisterDialog> self(this);
     PrectiData(config_);
     // The controls show what was read, also after a failed read.
