@@ -9,7 +9,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/deps.sh
-ensure_packages "${BUILD_PACKAGES[@]}" hyperfine time python3
+ensure_packages "${BENCH_PACKAGES[@]}"
 
 write=
 [ "${1:-}" = --write ] && write=1

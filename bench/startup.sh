@@ -7,7 +7,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/deps.sh
-ensure_packages "${BUILD_PACKAGES[@]}" hyperfine time python3
+ensure_packages "${BENCH_PACKAGES[@]}"
 configure_and_build build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build --target bench_quit_on_show bench_minimal_window W_korval
 

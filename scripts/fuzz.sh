@@ -8,7 +8,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/deps.sh
-ensure_packages "${BUILD_PACKAGES[@]}" clang-14 libclang-rt-14-dev
+ensure_packages "${FUZZ_PACKAGES[@]}"
 
 targets=(${FUZZ_TARGETS:-fuzz_profile_file fuzz_settings fuzz_text fuzz_wire fuzz_integer})
 seconds=${FUZZ_SECONDS:-$((60 / ${#targets[@]}))}

@@ -5,10 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/deps.sh
-ensure_packages "${BUILD_PACKAGES[@]}" dpkg-dev
-
-sudo=
-[ "$(id -u)" -eq 0 ] || sudo=sudo
+ensure_packages "${PACKAGE_TEST_PACKAGES[@]}"
 
 # KORVAL_PKG_DIR: package an existing build tree (the test run's) instead of
 # configuring one of its own.
@@ -41,16 +38,16 @@ for f in "${expected[@]}"; do
 done
 dpkg-deb --field "$deb" Depends | grep -q libqt6widgets6 || fail "no dependency on Qt Widgets"
 
-export DEBIAN_FRONTEND=noninteractive
-$sudo apt-get install -y -qq "$deb"
+install_package_file "$deb"
 installed=1
 cleanup() {
-    [ -n "${installed:-}" ] && $sudo apt-get remove -y -qq korval >/dev/null || true
+    [ -n "${installed:-}" ] && remove_packages korval || true
     [ -n "${home:-}" ] && rm -rf "$home"
 }
 trap cleanup EXIT
 
 [ "$(readlink -f /usr/bin/w_korval)" = /usr/lib/korval/W_korval ] || fail "/usr/bin/w_korval does not lead to the program"
+bash scripts/check-runpath.sh /usr/lib/korval /usr/bin/q417sim || fail "an installed file searches a relative directory"
 if command -v desktop-file-validate >/dev/null; then
     desktop-file-validate /usr/share/applications/korval.desktop || fail "desktop entry invalid"
 fi
@@ -76,7 +73,7 @@ rc=0
 out=$(timeout 5 /usr/bin/q417sim --module 1 --udp-port 0 2>&1 | head -2 || true)
 grep -q '^udp 127.0.0.1:' <<<"$out" || fail "q417sim did not start: $out"
 
-$sudo apt-get remove -y -qq korval >/dev/null
+remove_packages korval
 installed=
 [ ! -e /usr/lib/korval ] && [ ! -e /usr/bin/w_korval ] || fail "files left after removal"
 echo "package test: passed"

@@ -4,7 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/deps.sh
-ensure_packages "${BUILD_PACKAGES[@]}"
+ensure_packages "${RUN_PACKAGES[@]}"
 configure_and_build build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
 bin=$PWD/build/bin
@@ -40,20 +40,13 @@ fi
 port=$(sed -n 's/^udp 127\.0\.0\.1:\([0-9]*\)$/\1/p' "$work/sim.out")
 export Q417_COM1="$work/tty"
 
-# A first start gets settings that point at the simulator: the LAN converter
-# at 127.0.0.1, module address 1. The file is Windows-1250 with CRLF, as the
-# program writes it.
-ini=$bin/W_korval.ini
-if [ ! -e "$ini" ]; then
-    printf '[P\xf8ipojen\xed]\r\nRozhran\xed=LX-1417\r\nAdresa=1\r\nRychlost=9600\r\n\r\n[LX-1417]\r\nIP adresa=127.0.0.1\r\nUDP port=%s\r\nUDP timeout=1000\r\n' \
-        "$port" >"$ini"
-    echo "Wrote $ini for the simulator."
-fi
+# The settings name this run's simulator, whatever an earlier run left.
+bash scripts/sim-settings.sh "$bin/korval_ini" "$bin/W_korval.ini" "$port"
 
 echo "Simulator: module at address 1 on 127.0.0.1:$port (LAN) and $Q417_COM1 (COM1)."
 echo "In the program: Připojení, then Inicializace připojení."
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
-    ensure_packages xvfb xauth
+    ensure_packages "${XVFB_PACKAGES[@]}"
     echo "No display: running on a virtual X display (xvfb-run). Stop with Ctrl+C."
     xvfb-run -a "$bin/W_korval" &
 else

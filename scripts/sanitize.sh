@@ -6,7 +6,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/deps.sh
-ensure_packages "${BUILD_PACKAGES[@]}" clang-14 libclang-rt-14-dev
+ensure_packages "${SANITIZE_PACKAGES[@]}"
 
 # clang compiles this tree about twice as fast as g++ at -O0. The driver
 # libraries must resolve every symbol at link time, so all share the

@@ -4,7 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/deps.sh
-ensure_packages "${BUILD_PACKAGES[@]}" xvfb xauth fonts-dejavu-core
+ensure_packages "${SCREENSHOTS_PACKAGES[@]}"
 configure_and_build build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
 bin=$PWD/build/bin

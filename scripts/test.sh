@@ -6,7 +6,11 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/deps.sh
-ensure_packages "${BUILD_PACKAGES[@]}"
+# Every package of every step, now: the steps below run side by side, and
+# two apt runs at once fail on dpkg's lock. Under this flag a step that
+# finds a package missing fails instead of installing it.
+ensure_packages "${ALL_PACKAGES[@]}"
+export KORVAL_PACKAGES_READY=1
 
 # Each step's wall time goes to the log, so a slow step shows in CI.
 times=()

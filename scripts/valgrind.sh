@@ -5,7 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/deps.sh
-ensure_packages "${BUILD_PACKAGES[@]}" valgrind
+ensure_packages "${VALGRIND_PACKAGES[@]}"
 [ -x build/tests/core_tests ] || configure_and_build build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build -j "$(nproc)" --target core_tests model_tests driver_tests
 

@@ -6,7 +6,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/deps.sh
-ensure_packages cmake ninja-build g++-mingw-w64-x86-64-posix googletest wine64 wine
+ensure_packages "${WINDOWS_PACKAGES[@]}"
 
 dir=build-win
 # A private wine prefix in the build tree; the tests' CTest entries use it.
