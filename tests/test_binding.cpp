@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
+#include <cstddef>
 #include <filesystem>
 #include <string>
 
@@ -347,6 +349,84 @@ TEST_F(Binding, ModuleCallWithoutHandleSendsNothingAndChangesNothing)
     EXPECT_EQ(reply[0], 7);
 }
 
+namespace
+{
+
+// An array with guard elements on both sides, laid out without gaps, so a
+// library writing past the array lands in `after`.
+struct Guarded {
+    static constexpr int32_t Mark = 0x6B6B6B6B;
+    std::array<int32_t, 16> before;
+    TDataArray a;
+    std::array<int32_t, 400> after;
+    Guarded()
+    {
+        before.fill(Mark);
+        a.fill(-1);
+        after.fill(Mark);
+    }
+    int Spoilt() const
+    {
+        int n = 0;
+        for (int32_t v : before)
+            n += v != Mark;
+        for (int32_t v : after)
+            n += v != Mark;
+        return n;
+    }
+};
+static_assert(offsetof(Guarded, after) == offsetof(Guarded, a) + sizeof(TDataArray));
+
+} // namespace
+
+TEST_F(Binding, LibraryWritingPastTheArraysLeavesTheirNeighboursAlone)
+{
+    int32_t handle = 0;
+    fake_state *s = Open(ifUsb, handle);
+    ASSERT_NE(s, nullptr);
+    s->send_reply[0] = 0x12;
+    s->send_reply[3] = 0x78;
+    s->send_reply_len = 300;
+    s->error_text_len = 400;
+
+    const auto expectWholeReply = [](const TDataArray &reply) {
+        EXPECT_EQ(reply[0], 0x12);
+        EXPECT_EQ(reply[3], 0x78);
+        for (int i = 4; i < 100; ++i)
+            ASSERT_EQ(reply[i], FAKE_FILL(i)) << i;
+    };
+
+    Guarded reply;
+    uint8_t x = 0, d0 = 0, d1 = 0, d2 = 0, d3 = 0, status = 1;
+    ModuleCall(ifUsb, handle, 1, CmdReadInputs, SubChannels, x, d0, d1, d2, d3, status, reply.a);
+    EXPECT_EQ(reply.Spoilt(), 0);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(d0, 0x12);
+    expectWholeReply(reply.a);
+
+    Guarded request, direct;
+    request.a.fill(0);
+    request.a[0] = 7;
+    request.a[1] = CmdReadStatus;
+    int32_t xOut = 0, sendStatus = 1;
+    EXPECT_EQ(DrvSend(ifUsb, handle, request.a, direct.a, xOut, sendStatus), 0);
+    EXPECT_EQ(direct.Spoilt(), 0);
+    EXPECT_EQ(request.Spoilt(), 0);
+    EXPECT_EQ(s->send_request[0], 7);
+    EXPECT_EQ(s->send_request[1], CmdReadStatus);
+    expectWholeReply(direct.a);
+
+    // The text keeps its first 98 characters and ends inside the array.
+    Guarded text;
+    EXPECT_EQ(DrvErrorText(ifUsb, 5, text.a), 0);
+    EXPECT_EQ(text.Spoilt(), 0);
+    std::string expected;
+    for (int i = 0; i < 98; ++i)
+        expected += char(FAKE_TEXT_CHAR(i));
+    EXPECT_EQ(Text(text.a), expected);
+    EXPECT_EQ(text.a[99], 0);
+}
+
 TEST(BindingModuleCall, NoLibraryLoadedGivesTen)
 {
     uint8_t x = 1, d0 = 2, d1 = 3, d2 = 4, d3 = 5, status = 0;
@@ -358,26 +438,38 @@ TEST(BindingModuleCall, NoLibraryLoadedGivesTen)
 
 // --- Library search ----------------------------------------------------
 
-// A library planted in the directory the user started from must never be
-// loaded: on Windows the loader's default search would take it from there;
-// on POSIX also not when LD_LIBRARY_PATH names that directory (a separate
-// CTest entry runs this with LD_LIBRARY_PATH=":.").
-TEST(Planting, LibraryInWorkingDirectoryIsNeverLoaded)
+// A library planted in or below the directory the user started from must
+// never be loaded: on Windows the loader's default search would take it
+// from there; on POSIX the loader's own search would when LD_LIBRARY_PATH
+// has an empty or relative entry. Separate CTest entries run this with
+// LD_LIBRARY_PATH ":.", "sub", "./sub" and "sub:/usr/lib": the loader reads
+// it once, at start-up.
+TEST(Planting, LibraryBelowWorkingDirectoryIsNeverLoaded)
 {
     const fs::path dir =
         fs::temp_directory_path() / ("korval-plant-" + std::to_string(fakeload::ProcessId()));
-    fs::create_directories(dir);
-    fs::copy_file(Fakes / "full" / LibFiles[ifUsb], dir / LibFiles[ifUsb],
-                  fs::copy_options::overwrite_existing);
     const fs::path old = fs::current_path();
+    fs::create_directories(dir / "sub");
     fs::current_path(dir);
 
     DrvSetLibraryDirectory(Fakes / "empty");
+    for (const char *where : {".", "sub"}) {
+        const fs::path planted = dir / where / LibFiles[ifUsb];
+        fs::copy_file(Fakes / "full" / LibFiles[ifUsb], planted,
+                      fs::copy_options::overwrite_existing);
+        int32_t handle = 0;
+        EXPECT_EQ(DrvInit(ifUsb, handle, TInitParams{}), 100 + ifUsb) << where;
+        EXPECT_FALSE(IsLoaded(planted)) << where;
+        fs::remove(planted);
+    }
+
+    // Where the drivers belong, they still load.
+    DrvSetLibraryDirectory(Fakes / "full");
     int32_t handle = 0;
-    const int32_t status = DrvInit(ifUsb, handle, TInitParams{});
+    EXPECT_EQ(DrvInit(ifUsb, handle, TInitParams{}), 0);
+    EXPECT_TRUE(IsLoaded(Fakes / "full" / LibFiles[ifUsb]));
+    DrvDone(ifUsb, handle);
 
     fs::current_path(old);
     fs::remove_all(dir);
-    EXPECT_EQ(status, 100 + ifUsb);
-    EXPECT_FALSE(IsLoaded(dir / LibFiles[ifUsb]));
 }

@@ -10,11 +10,15 @@
 #include <unistd.h>
 #endif
 
+#include "Platform.h"
+
 #include <chrono>
 #include <fstream>
 #include <random>
 #include <sstream>
+#include <thread>
 #include <tuple>
+#include <vector>
 
 namespace fs = std::filesystem;
 
@@ -168,9 +172,11 @@ TEST_F(ProfileFileTest, WritesCreateReplaceInsertAppend)
     ExpectWrite("[a]\nx=1\n;note\n \n\n[b]\n", "A", "z", "9", "[a]\nx=1\n;note\nz=9\r\n \n\n[b]\n");
     ExpectWrite("[a]\r\nx=1", "a", "z", "9", "[a]\r\nx=1\r\nz=9\r\n");
     ExpectWrite("[a]\r\n", "a", "z", "9", "[a]\r\nz=9\r\n");
-    // A new section goes at the end after a blank line.
-    ExpectWrite("[a]\nx=1", "b", "y", "2", "[a]\nx=1\r\n\r\n[b]\r\ny=2\r\n");
-    ExpectWrite("k=1\r\n", "a", "k", "2", "k=1\r\n\r\n[a]\r\nk=2\r\n");
+    // A new section goes right after the last line, as Windows writes it:
+    // no blank line before it.
+    ExpectWrite("[a]\nx=1", "b", "y", "2", "[a]\nx=1\r\n[b]\r\ny=2\r\n");
+    ExpectWrite("k=1\r\n", "a", "k", "2", "k=1\r\n[a]\r\nk=2\r\n");
+    ExpectWrite("[a]\r\nx=1\r\n\r\n", "b", "y", "2", "[a]\r\nx=1\r\n\r\n[b]\r\ny=2\r\n");
 }
 
 TEST_F(ProfileFileTest, RejectsNamesAndValuesThatBreakTheFile)
@@ -206,7 +212,7 @@ TEST_F(ProfileFileTest, FailedWriteKeepsContent)
     // The batch kept its writes: once the directory is back they all land.
     fs::create_directory(gone);
     batch.Commit();
-    const std::string saved = "[a]\r\nx=2\r\n\r\n[b]\r\ny=3\r\n";
+    const std::string saved = "[a]\r\nx=2\r\n[b]\r\ny=3\r\n";
     EXPECT_EQ(loaded.Bytes(), saved);
     EXPECT_EQ(ProfileFile(gone / "k.ini").Bytes(), saved);
 }
@@ -312,6 +318,67 @@ TEST_F(ProfileFileTest, BatchSavesOnlyOnCommit)
     profile.WriteString("a", "x", "direct");
     batch.Commit();
     EXPECT_EQ(Get(), "[a]\r\ny=direct\r\nx=direct\r\n");
+}
+
+// Programs that read the file at start and save at close: each save applies
+// its keys to the file as the others left it, also when they save at the
+// same moment.
+TEST_F(ProfileFileTest, SavesApplyOnTopOfWhatOthersSaved)
+{
+    Put("[a]\r\nx=1\r\n");
+    ProfileFile first(path_);
+    ProfileFile second(path_);
+    first.WriteString("a", "x", "2");
+    ProfileFile::Batch batch(second);
+    batch.WriteString("b", "y", "3");
+    batch.Commit();
+    EXPECT_EQ(Get(), "[a]\r\nx=2\r\n[b]\r\ny=3\r\n");
+    EXPECT_EQ(second.Bytes(), Get());
+
+    constexpr int saves = 100;
+    const auto saveMany = [&](const char *section) {
+        for (int i = 0; i < saves; ++i)
+            ProfileFile(path_).WriteInteger(section, "k" + std::to_string(i), i);
+    };
+    std::thread one(saveMany, "one");
+    std::thread two(saveMany, "two");
+    one.join();
+    two.join();
+    const ProfileFile saved(path_);
+    int lost = 0;
+    for (const char *section : {"one", "two"}) {
+        for (int i = 0; i < saves; ++i)
+            lost += saved.ReadInteger(section, "k" + std::to_string(i), -1) != i;
+    }
+    EXPECT_EQ(lost, 0) << "of " << 2 * saves << " saves";
+}
+
+std::vector<std::string> fileCalls;
+
+// The new content reaches the disk before the rename makes it the file's,
+// and the rename before the save returns: otherwise a power loss could
+// leave an empty file, or the old one after a save that reported success.
+TEST_F(ProfileFileTest, SaveReachesTheDiskBeforeTheRename)
+{
+    Put("[a]\r\nx=1\r\n");
+    ProfileFile profile(path_);
+    fileCalls.clear();
+    platform::ObserveFileCalls([](std::string_view call, const fs::path &file) {
+        fileCalls.push_back(std::string(call) + " " + file.string());
+    });
+    profile.WriteString("a", "x", "2");
+    platform::ObserveFileCalls(nullptr);
+    ASSERT_FALSE(fileCalls.empty());
+    const std::string tmp = fileCalls[0].substr(fileCalls[0].find(' ') + 1);
+    EXPECT_EQ(fs::path(tmp).parent_path(), dir_);
+    EXPECT_NE(fs::path(tmp), path_);
+    std::vector<std::string> expected = {"write " + tmp, "fsync " + tmp,
+                                         "rename " + path_.string()};
+#ifndef _WIN32
+    expected.push_back("fsync " + dir_.string());
+#endif
+    EXPECT_EQ(fileCalls, expected);
+    EXPECT_EQ(Get(), "[a]\r\nx=2\r\n");
 }
 
 // A write that leaves the content as it is saves nothing: the file keeps

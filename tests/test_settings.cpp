@@ -8,6 +8,7 @@
 #ifdef _WIN32
 #include <stdlib.h>
 #else
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
@@ -115,6 +116,44 @@ int AsOrdinaryUser(const std::function<int()> &body)
 
 const fs::path UserFile = fs::path(SettingsFolderName) / SettingsFileName;
 
+// Points the per-user settings directory at `path` while it lives.
+class UserConfigAt
+{
+  public:
+#ifdef _WIN32
+    explicit UserConfigAt(const fs::path &path)
+    {
+        const wchar_t *old = _wgetenv(L"LOCALAPPDATA");
+        old_ = old != nullptr ? old : L"";
+        _wputenv_s(L"LOCALAPPDATA", path.c_str());
+    }
+    ~UserConfigAt()
+    {
+        _wputenv_s(L"LOCALAPPDATA", old_.c_str());
+    }
+
+  private:
+    std::wstring old_;
+#else
+    explicit UserConfigAt(const fs::path &path)
+    {
+        const char *old = std::getenv("XDG_CONFIG_HOME");
+        old_ = old != nullptr ? old : "";
+        ::setenv("XDG_CONFIG_HOME", path.c_str(), 1);
+    }
+    ~UserConfigAt()
+    {
+        if (old_.empty())
+            ::unsetenv("XDG_CONFIG_HOME");
+        else
+            ::setenv("XDG_CONFIG_HOME", old_.c_str(), 1);
+    }
+
+  private:
+    std::string old_;
+#endif
+};
+
 } // namespace
 
 TEST(Defaults, RecordAndModuleConfig)
@@ -168,7 +207,6 @@ TEST_F(Settings, NoFileKeepsDefaultsAndSavingCreatesIt)
                      "Rozhran\xED=COMx\r\n"
                      "Adresa=0\r\n"
                      "Rychlost=9600\r\n"
-                     "\r\n"
                      "[COMx]\r\n"
                      "\xC8\xEDslo portu=1\r\n");
 }
@@ -241,7 +279,8 @@ TEST_F(Settings, SavingReplacesInPlaceAndKeepsOtherSections)
 // One save of the whole record lays the file out as writing it key by key
 // always did: replaced in place in the first of duplicate sections whatever
 // the key's letter case, new keys after the section's last line, a missing
-// section appended, comments and unterminated lines kept.
+// section appended with no blank line before it (as Windows appends one),
+// comments and unterminated lines kept.
 TEST_F(Settings, SavingAFileEditedByHandKeepsItsLayout)
 {
     Put("; nastaveni\r\n"
@@ -271,7 +310,6 @@ TEST_F(Settings, SavingAFileEditedByHandKeepsItsLayout)
                      "\xC8\xEDslo portu=3\n"
                      "[P\xF8ipojen\xED]\r\n"
                      "Adresa=77\r\n"
-                     "\r\n"
                      "[LX-1417]\r\n"
                      "IP adresa=127.0.0.1\r\n"
                      "UDP port=5017\r\n"
@@ -437,13 +475,15 @@ TEST_F(Settings, UnwritableProgramDirectoryUsesTheUserDirectory)
     struct Case {
         const char *name;
         bool dirWritable;
-        const char *file; // "" none, "rw" writable, "ro" read-only
+        const char *file; // "" none, "rw" writable, "ro" read-only, "wo" write-only
         bool beside;      // the program's directory is the one used
     };
     const Case cases[] = {
         {"writable-empty", true, "", true},
         {"writable-with-file", true, "rw", true},
         {"read-only-file", true, "ro", false},
+        // Never replaced, as its content cannot be read first.
+        {"write-only-file", true, "wo", false},
         {"read-only-dir", false, "", false},
         // The file is replaced by renaming a new one over it, which its
         // directory must allow.
@@ -462,8 +502,10 @@ TEST_F(Settings, UnwritableProgramDirectoryUsesTheUserDirectory)
         fs::create_directories(program);
         if (*c.file != '\0') {
             std::ofstream(program / SettingsFileName) << "[x]\r\n";
-            const bool rw = std::string(c.file) == "rw";
-            fs::permissions(program / SettingsFileName, rw ? readable | writable : readable);
+            const std::string kind = c.file;
+            fs::permissions(program / SettingsFileName, kind == "rw"   ? readable | writable
+                                                        : kind == "wo" ? writable
+                                                                       : readable);
         }
         fs::permissions(program, c.dirWritable ? perms::all : readable | searchable);
     }
@@ -538,6 +580,111 @@ TEST_F(Settings, ReadOnlyFileUsesLocalAppData)
     _wputenv_s(L"LOCALAPPDATA", old.c_str());
     EXPECT_EQ(beside, file);
     EXPECT_EQ(moved, local / UserFile);
+}
+#endif
+
+// A file an administrator placed beside an installed program is read until
+// the user's own copy exists; the first save makes that copy from it, with
+// the sections it did not change, and the file itself never changes.
+TEST_F(Settings, ReadOnlyFileBesideTheProgramIsReadUntilTheUserSaves)
+{
+    const fs::path config = dir / "config";
+    fs::create_directories(config / SettingsFolderName);
+    fs::permissions(config, fs::perms::all);
+    fs::permissions(config / SettingsFolderName, fs::perms::all);
+    Put(WindowsFile);
+    fs::permissions(file, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    const UserConfigAt user(config);
+    const int rc = AsOrdinaryUser([&] {
+        const SettingsFiles files = SettingsFilesOf(dir);
+        if (files.file != config / UserFile || files.fallback != file)
+            return 10;
+        TData in;
+        ConnectionDefaults(&in);
+        if (!LoadConnection(&in, files) || in.Kind != ifLan || in.UdpPort != 5017)
+            return 11;
+        in.Kind = ifIsa;
+        in.BaseAddress = 0x2A0;
+        SaveConnection(&in, files);
+        TData again;
+        ConnectionDefaults(&again);
+        if (!LoadConnection(&again, files) || again.Kind != ifIsa || again.BaseAddress != 0x2A0 ||
+            again.UdpPort != 5017 || again.ComPort != 3)
+            return 12;
+        return 0;
+    });
+    EXPECT_EQ(rc, 0) << "10 where, 11 the first load, 12 the copy";
+    EXPECT_EQ(Get(), WindowsFile);
+}
+
+#ifndef _WIN32
+// Files that are no settings file or cannot be read: a write-only one, a
+// FIFO (whose reader would wait for a writer) and one over the size cap.
+// Loading keeps the defaults at once; saving raises the error and leaves
+// each as it was.
+TEST_F(Settings, UnreadableFileIsNeverReplaced)
+{
+    fs::permissions(dir, fs::perms::all);
+    const fs::path writeOnly = dir / "write-only.ini", fifo = dir / "fifo.ini",
+                   large = dir / "large.ini";
+    std::ofstream(writeOnly, std::ios::binary) << WindowsFile;
+    fs::permissions(writeOnly,
+                    fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write);
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0666), 0);
+    ::chmod(fifo.c_str(), 0666);
+    const std::string largeBytes = WindowsFile + std::string(platform::MaxSettingsFileSize, ';');
+    std::ofstream(large, std::ios::binary) << largeBytes;
+    ::chmod(large.c_str(), 0666);
+
+    const int rc = AsOrdinaryUser([&] {
+        ::alarm(10); // a read that waits ends the child
+        int n = 10;
+        for (const fs::path &p : {writeOnly, fifo, large}) {
+            TData loaded;
+            ConnectionDefaults(&loaded);
+            if (LoadConnection(&loaded, p) || loaded.Kind != ifCom)
+                return n;
+            try {
+                SaveConnection(&loaded, p);
+                return n + 1;
+            } catch (const ProfileWriteError &) {
+            }
+            n += 10;
+        }
+        return 0;
+    });
+    EXPECT_EQ(rc, 0) << "10.. write-only, 20.. FIFO, 30.. large; +1 the save; -1 a read waited";
+    struct stat st;
+    EXPECT_TRUE(::lstat(fifo.c_str(), &st) == 0 && S_ISFIFO(st.st_mode));
+    file = writeOnly;
+    EXPECT_EQ(Get(), WindowsFile);
+    file = large;
+    EXPECT_TRUE(Get() == largeBytes);
+}
+
+// A save keeps the permission bits, owner and group of the file it
+// replaces: a private file stays private, and a file root saves for
+// another user stays that user's.
+TEST_F(Settings, SavingKeepsPermissionsOwnerAndGroup)
+{
+    const bool root = ::geteuid() == 0;
+    for (const mode_t mode : {0600, 0640, 0664}) {
+        Put(WindowsFile);
+        ASSERT_EQ(::chmod(file.c_str(), mode), 0);
+        if (root) {
+            ASSERT_EQ(::chown(file.c_str(), 65534, 65534), 0);
+        }
+        d.Address = uint8_t(mode);
+        ASSERT_TRUE(SaveConnection(&d, file));
+        struct stat st;
+        ASSERT_EQ(::stat(file.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, mode) << std::oct << mode;
+        if (root) {
+            EXPECT_EQ(st.st_uid, 65534u);
+            EXPECT_EQ(st.st_gid, 65534u);
+        }
+        EXPECT_NE(Get(), WindowsFile);
+    }
 }
 #endif
 

@@ -57,6 +57,17 @@ void ConnectionDefaults(TData *D)
     D->ModuleConfig = ModuleConfigDefaults();
 }
 
+SettingsFiles SettingsFilesOf(const std::filesystem::path &programDirectory)
+{
+    const std::filesystem::path beside = programDirectory / SettingsFileName;
+    if (platform::CanReplaceFile(beside))
+        return {beside, {}};
+    const std::filesystem::path user = platform::UserConfigDirectory();
+    if (user.empty())
+        return {beside, {}};
+    return {user / SettingsFolderName / SettingsFileName, beside};
+}
+
 std::filesystem::path SettingsFilePath()
 {
     return SettingsFilePath(platform::ExecutableDirectory());
@@ -64,25 +75,24 @@ std::filesystem::path SettingsFilePath()
 
 std::filesystem::path SettingsFilePath(const std::filesystem::path &programDirectory)
 {
-    const std::filesystem::path beside = programDirectory / SettingsFileName;
-    if (platform::CanReplaceFile(beside))
-        return beside;
-    const std::filesystem::path user = platform::UserConfigDirectory();
-    if (user.empty())
-        return beside;
-    return user / SettingsFolderName / SettingsFileName;
+    return SettingsFilesOf(programDirectory).file;
 }
 
 bool LoadConnection(TData *D)
 {
-    return LoadConnection(D, SettingsFilePath());
+    return LoadConnection(D, SettingsFilesOf(platform::ExecutableDirectory()));
 }
 
 bool LoadConnection(TData *D, const std::filesystem::path &file)
 {
+    return LoadConnection(D, SettingsFiles{file, {}});
+}
+
+bool LoadConnection(TData *D, const SettingsFiles &files)
+{
     if (D == nullptr)
         return false;
-    const ProfileFile ini(file);
+    const ProfileFile ini(files.file, files.fallback);
     const std::string name = ini.ReadString(SecConnection, KeyInterface, NoInterface);
     if (name == NoInterface)
         return false;
@@ -108,18 +118,23 @@ bool SaveConnection(TData *D)
 {
     if (D == nullptr)
         return false;
-    const std::filesystem::path file = SettingsFilePath();
+    const SettingsFiles files = SettingsFilesOf(platform::ExecutableDirectory());
     // A folder that cannot be made shows up as the write error below.
     std::error_code ignored;
-    std::filesystem::create_directories(file.parent_path(), ignored);
-    return SaveConnection(D, file);
+    std::filesystem::create_directories(files.file.parent_path(), ignored);
+    return SaveConnection(D, files);
 }
 
 bool SaveConnection(TData *D, const std::filesystem::path &file)
 {
+    return SaveConnection(D, SettingsFiles{file, {}});
+}
+
+bool SaveConnection(TData *D, const SettingsFiles &files)
+{
     if (D == nullptr)
         return false;
-    ProfileFile ini(file);
+    ProfileFile ini(files.file, files.fallback);
     // One save for the whole record: a kill or a failed write can never
     // leave the new interface beside the old address, and the close that
     // calls this pays for one durable save, not one per key.

@@ -72,11 +72,24 @@ void ConnectionDefaults(TData *D);
 
 TModuleConfig ModuleConfigDefaults();
 
-// "W_korval.ini" in the executable's directory when it can be written
-// there (the file writable, or none yet and the directory writable);
-// otherwise "W_korval/W_korval.ini" in platform::UserConfigDirectory() (an
-// installed program cannot write beside itself). The executable's
-// directory also when the system names no per-user directory.
+// The settings files of a program: `file` is read and written; while it
+// does not exist, `fallback` (when not empty) is read in its place, and the
+// first save copies the fallback's content into `file`.
+struct SettingsFiles {
+    std::filesystem::path file;
+    std::filesystem::path fallback;
+};
+
+// "W_korval.ini" in the program's directory when it can be written there
+// (platform::CanReplaceFile: the file readable and writable, or none yet,
+// and the directory writable). Otherwise, as Windows does for old programs under Program
+// Files, "W_korval/W_korval.ini" in platform::UserConfigDirectory(), with
+// the file beside the program as its fallback: one an administrator placed
+// there is read until the user first saves, and is never changed. The
+// program's directory also when the system names no per-user directory.
+SettingsFiles SettingsFilesOf(const std::filesystem::path &programDirectory);
+// SettingsFilesOf(...).file for the running executable, or for a program
+// in `programDirectory`.
 std::filesystem::path SettingsFilePath();
 std::filesystem::path SettingsFilePath(const std::filesystem::path &programDirectory);
 
@@ -84,15 +97,18 @@ std::filesystem::path SettingsFilePath(const std::filesystem::path &programDirec
 // the field's current value. True when the file named an interface.
 bool LoadConnection(TData *D);
 bool LoadConnection(TData *D, const std::filesystem::path &file);
+bool LoadConnection(TData *D, const SettingsFiles &files);
 
-// Writes D to the settings file in one save of the whole file; the
-// one-argument form first creates the per-user folder when that is where
-// the file goes. False when D is null. Throws ProfileWriteError ("Unable to
-// write to <path>") when the file cannot be saved, and std::invalid_argument
-// for an IP address text with a line break; the file then keeps its earlier
-// content.
+// Writes D to the settings file in one save of the whole file, on top of
+// what the file holds at that moment; the one-argument form first creates
+// the per-user folder when that is where the file goes. False when D is
+// null. Throws ProfileWriteError ("Unable to write to <path>") when the
+// file cannot be saved, a file that exists but cannot be read included, and
+// std::invalid_argument for an IP address text with a line break; the file
+// then keeps its earlier content.
 bool SaveConnection(TData *D);
 bool SaveConnection(TData *D, const std::filesystem::path &file);
+bool SaveConnection(TData *D, const SettingsFiles &files);
 
 // Text held in a data array, ending at the first 0 from element 1 on.
 void DataArrayToStr(TDataArray A, std::string &S);

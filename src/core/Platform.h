@@ -2,7 +2,10 @@
 // own implementation file (PlatformPosix.cpp, PlatformWin.cpp).
 #pragma once
 
+#include <cstddef>
 #include <filesystem>
+#include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -17,10 +20,12 @@ using LibraryHandle = void *;
 using LibraryEntry = void (*)();
 
 // Loads a driver library named by its Windows file name ("QCOM417.DLL").
-// Looks in `directory` first, then in the system's own library locations
-// (on Windows only System32). Never looks in the current working
-// directory, so a library planted where the user started the program is
-// not loaded. Returns null when no library could be loaded.
+// Looks in `directory` first (ignored unless absolute), then in the
+// system's fixed library directories (on Windows only System32), always by
+// absolute path. Never looks in the current working directory or in any
+// directory an environment variable names (PATH, LD_LIBRARY_PATH), so a
+// library planted where the user started the program is not loaded.
+// Returns null when no library could be loaded.
 LibraryHandle LoadDriverLibrary(std::string_view windowsName,
                                 const std::filesystem::path &directory);
 
@@ -32,18 +37,49 @@ LibraryEntry FindEntry(LibraryHandle library, const char *name);
 
 void UnloadLibrary(LibraryHandle library);
 
-// Replaces `target` with `bytes` so that any reader, also after a crash or
-// power loss at any point, finds either the old or the new content: the
-// bytes go to a new file beside the target, reach the disk, and the new
-// file is renamed over the target. A symbolic link is followed and its
-// target replaced. Returns false, with the target untouched, when the file
-// cannot be written (the target itself read-only counts as such).
-bool ReplaceFileContents(const std::filesystem::path &target, std::string_view bytes);
+// A settings file is far smaller; anything larger is not one.
+inline constexpr std::size_t MaxSettingsFileSize = 1 << 20;
 
-// Whether ReplaceFileContents may write `target` as far as the system's
-// permissions tell: its directory takes a new file and the target, when it
-// exists, is not read-only.
+enum class ReadResult {
+    Read,
+    Missing,
+    // Exists but is no regular file of at most MaxSettingsFileSize bytes
+    // that this user may read: a FIFO, a device, a directory, no permission.
+    Unreadable,
+};
+
+// Reads the whole of `path` into `bytes` (emptied otherwise). Never blocks
+// on a FIFO or device and never reads more than the size cap.
+ReadResult ReadSettingsFile(const std::filesystem::path &path, std::string &bytes);
+
+// New contents for a file from its current ones (null when it does not
+// exist); nothing leaves the file as it is.
+using FileChange = std::function<std::optional<std::string>(const std::string *current)>;
+
+// Replaces the contents of `target` with what `change` makes of them, so
+// that any reader, also after a crash or power loss at any point, finds
+// either the old or the new content: the bytes go to a new file beside the
+// target, reach the disk, and the new file is renamed over the target,
+// keeping the target's permission bits, owner and group. A lock held from
+// the read to the rename makes concurrent updates of the same file, also by
+// other processes, apply one on top of the other. A symbolic link is
+// followed and its target replaced. Returns false, with the target
+// untouched, when it exists but cannot be read (nothing that was in it may
+// be lost) or when it cannot be written (the target itself read-only counts
+// as such); `change` is not called for an unreadable file.
+bool UpdateFile(const std::filesystem::path &target, const FileChange &change);
+
+// Whether UpdateFile may write `target` as far as the system's permissions
+// tell: its directory takes a new file and the target, when it exists, may
+// be read and written by this user.
 bool CanReplaceFile(const std::filesystem::path &target);
+
+// Tests watch the file-system calls of UpdateFile through this: "write",
+// "fsync" and "rename" with the file they act on ("rename" with its new
+// name), "fsync" of a directory after a rename. Null, the default, watches
+// nothing; set it only while no update runs.
+using FileCallObserver = void (*)(std::string_view call, const std::filesystem::path &file);
+void ObserveFileCalls(FileCallObserver observer);
 
 // The per-user directory for programs' settings: $XDG_CONFIG_HOME when it
 // is an absolute path, else ~/.config (POSIX); %LOCALAPPDATA% (Windows).

@@ -8,6 +8,7 @@
 #include <string>
 #include <ctime>
 #include <system_error>
+#include <vector>
 
 #include <dlfcn.h>
 #include <fcntl.h>
@@ -41,37 +42,21 @@ std::string DriverLibraryFileName(std::string_view windowsName)
 namespace
 {
 
-bool SameDirectory(const fs::path &a, const fs::path &b)
+// Where the system keeps shared libraries, in the order of Debian's loader
+// configuration (/etc/ld.so.conf.d). A fixed list: the loader's own search
+// would also walk LD_LIBRARY_PATH, whose relative entries name directories
+// below wherever the user started the program.
+std::vector<fs::path> SystemLibraryDirectories()
 {
-    std::error_code ec;
-    return fs::equivalent(a, b, ec);
-}
-
-// The loader searches LD_LIBRARY_PATH before its cache; an empty or relative
-// entry there makes it search the current directory. Such a search is only
-// refused when it could actually find a planted file, so ordinary settings
-// keep working.
-bool LoaderWouldSearchCwd(const std::string &file, const fs::path &allowed)
-{
-    std::error_code ec;
-    fs::path cwd = fs::current_path(ec);
-    if (ec || SameDirectory(cwd, allowed) || !fs::exists(cwd / file, ec))
-        return false;
-    const char *env = std::getenv("LD_LIBRARY_PATH");
-    if (env == nullptr)
-        return false;
-    std::string list(env);
-    std::size_t start = 0;
-    while (start <= list.size()) {
-        std::size_t end = list.find_first_of(":;", start);
-        if (end == std::string::npos)
-            end = list.size();
-        fs::path entry = list.substr(start, end - start);
-        if (entry.empty() || entry.is_relative() || SameDirectory(entry, cwd))
-            return true;
-        start = end + 1;
+    std::vector<fs::path> dirs{"/usr/local/lib"};
+    const std::string_view arch = KORVAL_LIBRARY_ARCH;
+    if (!arch.empty()) {
+        for (const char *root : {"/usr/local/lib/", "/lib/", "/usr/lib/"})
+            dirs.emplace_back(std::string(root).append(arch));
     }
-    return false;
+    dirs.emplace_back("/lib");
+    dirs.emplace_back("/usr/lib");
+    return dirs;
 }
 
 } // namespace
@@ -79,15 +64,16 @@ bool LoaderWouldSearchCwd(const std::string &file, const fs::path &allowed)
 LibraryHandle LoadDriverLibrary(std::string_view windowsName, const fs::path &directory)
 {
     const std::string file = DriverLibraryFileName(windowsName);
-    if (!directory.empty() && directory.is_absolute()) {
-        if (void *h = dlopen((directory / file).c_str(), RTLD_NOW | RTLD_LOCAL))
+    std::vector<fs::path> dirs = SystemLibraryDirectories();
+    if (!directory.empty() && directory.is_absolute())
+        dirs.insert(dirs.begin(), directory);
+    // Always a whole path: only a bare name sends dlopen down the loader's
+    // search.
+    for (const fs::path &dir : dirs) {
+        if (void *h = dlopen((dir / file).c_str(), RTLD_NOW | RTLD_LOCAL))
             return h;
     }
-    // A bare name makes the loader search its ordinary places, which do not
-    // include the current directory unless LD_LIBRARY_PATH says so.
-    if (LoaderWouldSearchCwd(file, directory))
-        return nullptr;
-    return dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
+    return nullptr;
 }
 
 LibraryEntry FindEntry(LibraryHandle library, const char *name)
@@ -106,9 +92,31 @@ void UnloadLibrary(LibraryHandle library)
 namespace
 {
 
-bool WriteAll(int fd, std::string_view bytes)
+FileCallObserver fileCallObserver = nullptr;
+
+void Observe(std::string_view call, const fs::path &file)
+{
+    if (fileCallObserver != nullptr)
+        fileCallObserver(call, file);
+}
+
+// Closes its descriptor, and with it any lock held on it, on every way out.
+struct Descriptor {
+    int fd;
+    explicit Descriptor(int f) : fd(f) {}
+    Descriptor(const Descriptor &) = delete;
+    Descriptor &operator=(const Descriptor &) = delete;
+    ~Descriptor()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+};
+
+bool WriteAll(int fd, std::string_view bytes, const fs::path &file)
 {
     while (!bytes.empty()) {
+        Observe("write", file);
         ssize_t n = ::write(fd, bytes.data(), bytes.size());
         if (n < 0) {
             if (errno == EINTR)
@@ -120,14 +128,79 @@ bool WriteAll(int fd, std::string_view bytes)
     return true;
 }
 
-// The rename is durable only once the directory entry itself is on disk.
-void SyncDirectory(const fs::path &dir)
+// Without it the rename could reach the disk before the data, and a power
+// loss would leave an empty file where the settings were.
+bool SyncFile(int fd, const fs::path &file)
 {
-    int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
+    Observe("fsync", file);
+    return ::fsync(fd) == 0;
+}
+
+bool Rename(const fs::path &from, const fs::path &to)
+{
+    Observe("rename", to);
+    return ::rename(from.c_str(), to.c_str()) == 0;
+}
+
+// The rename is durable only once the directory entry itself is on disk.
+void SyncDirectory(int lockedFd, const fs::path &dir)
+{
+    Observe("fsync", dir);
+    if (lockedFd >= 0) {
+        ::fsync(lockedFd);
+        return;
     }
+    Descriptor fd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (fd.fd >= 0)
+        ::fsync(fd.fd);
+}
+
+// ReadSettingsFile, with the opened file's status when it was read.
+ReadResult ReadRegular(const fs::path &path, std::string &bytes, struct stat &st)
+{
+    bytes.clear();
+    // Opening a FIFO without O_NONBLOCK waits for a writer that never comes.
+    Descriptor fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    if (fd.fd < 0)
+        return errno == ENOENT ? ReadResult::Missing : ReadResult::Unreadable;
+    // The type of what was opened, not of what the name said a moment ago.
+    if (::fstat(fd.fd, &st) != 0 || !S_ISREG(st.st_mode))
+        return ReadResult::Unreadable;
+    // Counted as read, not by the size fstat told: the file may grow.
+    char buffer[8192];
+    for (;;) {
+        const ssize_t n = ::read(fd.fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 || bytes.size() + std::size_t(n) > MaxSettingsFileSize) {
+            bytes.clear();
+            return ReadResult::Unreadable;
+        }
+        if (n == 0)
+            return ReadResult::Read;
+        bytes.append(buffer, std::size_t(n));
+    }
+}
+
+// Saving as root must not hand another user's file to root. Anyone else
+// may only keep the group, and only one of their own; the file then
+// becomes theirs, as any file they write does.
+bool KeepOwner(int fd, const struct stat &st)
+{
+    if (::fchown(fd, st.st_uid, st.st_gid) == 0)
+        return true;
+    if (errno != EPERM || ::geteuid() == 0)
+        return false;
+    // Failing that, the user's own group, as for a file they create.
+    const bool groupKept = ::fchown(fd, uid_t(-1), st.st_gid) == 0;
+    return groupKept || errno == EPERM;
+}
+
+fs::path RealPath(const fs::path &target)
+{
+    std::error_code ec;
+    fs::path real = fs::weakly_canonical(fs::absolute(target, ec), ec);
+    return ec ? target : real;
 }
 
 constexpr char TemporarySuffix[] = ".XXXXXX";
@@ -161,22 +234,51 @@ void RemoveLeftoverTemporaries(const fs::path &real)
 
 } // namespace
 
-bool ReplaceFileContents(const fs::path &target, std::string_view bytes)
+ReadResult ReadSettingsFile(const fs::path &path, std::string &bytes)
 {
-    std::error_code ec;
-    fs::path real = fs::weakly_canonical(fs::absolute(target, ec), ec);
-    if (ec)
-        real = target;
+    struct stat st;
+    return ReadRegular(path, bytes, st);
+}
+
+void ObserveFileCalls(FileCallObserver observer)
+{
+    fileCallObserver = observer;
+}
+
+bool UpdateFile(const fs::path &target, const FileChange &change)
+{
+    const fs::path real = RealPath(target);
+    const fs::path dir = real.parent_path();
+
+    // The directory lock: a lock on the file itself would stay on the inode
+    // the rename replaces, where the next save no longer looks. A directory
+    // this user cannot list is updated without it.
+    Descriptor lock(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (lock.fd >= 0) {
+        while (::flock(lock.fd, LOCK_EX) != 0 && errno == EINTR) {
+        }
+    }
+
+    std::string current;
+    struct stat st;
+    const ReadResult read = ReadRegular(real, current, st);
+    if (read == ReadResult::Unreadable)
+        return false;
+    const bool exists = read == ReadResult::Read;
+    const std::optional<std::string> bytes = change(exists ? &current : nullptr);
+    if (!bytes)
+        return true;
 
     // A read-only settings file is the user's way of protecting it.
-    mode_t mask = ::umask(0);
-    ::umask(mask);
-    mode_t mode = 0666 & ~mask;
-    struct stat st;
-    if (::stat(real.c_str(), &st) == 0) {
+    mode_t mode;
+    if (exists) {
         if (::access(real.c_str(), W_OK) != 0)
             return false;
         mode = st.st_mode & 07777;
+    } else {
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        mode = 0666 & ~mask;
     }
 
     std::string tmp = real.string() + TemporarySuffix;
@@ -185,31 +287,33 @@ bool ReplaceFileContents(const fs::path &target, std::string_view bytes)
         return false;
     // Held until the rename: it tells the leftover sweep this file is live.
     ::flock(fd, LOCK_EX);
-    bool ok = ::fchmod(fd, mode) == 0 && WriteAll(fd, bytes) && ::fsync(fd) == 0;
-    ok = ok && ::rename(tmp.c_str(), real.c_str()) == 0;
+    // The owner first: changing it may clear set-id bits the mode restores.
+    bool ok = (!exists || KeepOwner(fd, st)) && ::fchmod(fd, mode) == 0 &&
+              WriteAll(fd, *bytes, tmp) && SyncFile(fd, tmp);
+    ok = ok && Rename(tmp, real);
     if (!ok)
         ::unlink(tmp.c_str());
     ::close(fd); // after fsync, closing cannot lose the data any more
     if (!ok)
         return false;
-    SyncDirectory(real.parent_path());
+    SyncDirectory(lock.fd, dir);
     RemoveLeftoverTemporaries(real);
     return true;
 }
 
 bool CanReplaceFile(const fs::path &target)
 {
+    const fs::path real = RealPath(target);
     std::error_code ec;
-    fs::path real = fs::weakly_canonical(fs::absolute(target, ec), ec);
-    if (ec)
-        real = target;
     // The effective user's rights, as the writes themselves will have.
     const auto allowed = [](const fs::path &p, int mode) {
         return ::faccessat(AT_FDCWD, p.c_str(), mode, AT_EACCESS) == 0;
     };
     if (!allowed(real.parent_path(), W_OK | X_OK))
         return false;
-    return !fs::exists(real, ec) || allowed(real, W_OK);
+    // A file this user cannot read is never replaced: what it holds would
+    // be lost.
+    return !fs::exists(real, ec) || allowed(real, R_OK | W_OK);
 }
 
 fs::path UserConfigDirectory()

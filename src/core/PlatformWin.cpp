@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -64,6 +65,14 @@ void UnloadLibrary(LibraryHandle library)
 
 namespace {
 
+FileCallObserver fileCallObserver = nullptr;
+
+void Observe(std::string_view call, const fs::path &file)
+{
+    if (fileCallObserver != nullptr)
+        fileCallObserver(call, file);
+}
+
 fs::path Absolute(const fs::path &p)
 {
     std::error_code ec;
@@ -76,6 +85,71 @@ bool IsReadOnlyFile(const fs::path &p)
 {
     const DWORD attrs = GetFileAttributesW(p.c_str());
     return attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_READONLY);
+}
+
+// Others may read, replace or delete the file while it is read.
+constexpr DWORD ShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+ReadResult ReadRegular(const fs::path &path, std::string &bytes)
+{
+    bytes.clear();
+    // A directory does not open without FILE_FLAG_BACKUP_SEMANTICS.
+    HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, ShareAll, nullptr, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        // The per-user folder does not exist before the first save.
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND
+                   ? ReadResult::Missing
+                   : ReadResult::Unreadable;
+    }
+    // A device or a pipe ("CON", "\\.\pipe\...") could block or never end.
+    bool ok = GetFileType(h) == FILE_TYPE_DISK;
+    // Counted as read, not by the file's size: the file may grow.
+    char buffer[8192];
+    while (ok) {
+        DWORD n = 0;
+        ok = ReadFile(h, buffer, DWORD(sizeof buffer), &n, nullptr) &&
+             bytes.size() + n <= MaxSettingsFileSize;
+        if (!ok || n == 0)
+            break;
+        bytes.append(buffer, n);
+    }
+    CloseHandle(h);
+    if (!ok) {
+        bytes.clear();
+        return ReadResult::Unreadable;
+    }
+    return ReadResult::Read;
+}
+
+// Saves of one file take turns on a hidden lock file beside it, which
+// stays: a lock on the settings file itself would stop the rename over it.
+// INVALID_HANDLE_VALUE when there is none to be had (a directory this user
+// cannot write, where the save fails anyway).
+HANDLE LockBeside(const fs::path &real)
+{
+    fs::path lockPath = real;
+    lockPath += L".lock";
+    HANDLE h = CreateFileW(lockPath.c_str(), GENERIC_READ | GENERIC_WRITE, ShareAll, nullptr,
+                           OPEN_ALWAYS, FILE_ATTRIBUTE_HIDDEN, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return h;
+    OVERLAPPED whole{};
+    if (!LockFileEx(h, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &whole)) {
+        CloseHandle(h);
+        return INVALID_HANDLE_VALUE;
+    }
+    return h;
+}
+
+void Unlock(HANDLE lock)
+{
+    if (lock == INVALID_HANDLE_VALUE)
+        return;
+    OVERLAPPED whole{};
+    UnlockFileEx(lock, 0, 1, 0, &whole);
+    CloseHandle(lock);
 }
 
 // A save killed half-way leaves its temporary file (".tmp<process id>")
@@ -101,14 +175,9 @@ void RemoveLeftoverTemporaries(const fs::path &real)
     }
 }
 
-} // namespace
-
-bool ReplaceFileContents(const fs::path &target, std::string_view bytes)
+// Writes `bytes` to a new file and renames it over `real`.
+bool Replace(const fs::path &real, std::string_view bytes)
 {
-    const fs::path real = Absolute(target);
-    if (IsReadOnlyFile(real))
-        return false;
-
     fs::path tmp = real;
     tmp += L".tmp" + std::to_wstring(GetCurrentProcessId());
     HANDLE h = CreateFileW(tmp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
@@ -119,19 +188,54 @@ bool ReplaceFileContents(const fs::path &target, std::string_view bytes)
     while (ok && !bytes.empty()) {
         DWORD chunk = bytes.size() > 0x10000000 ? 0x10000000 : DWORD(bytes.size());
         DWORD written = 0;
+        Observe("write", tmp);
         ok = WriteFile(h, bytes.data(), chunk, &written, nullptr) && written > 0;
         if (ok)
             bytes.remove_prefix(written);
     }
+    // Without it the rename could reach the disk before the data.
+    Observe("fsync", tmp);
     ok = ok && FlushFileBuffers(h);
     ok = CloseHandle(h) && ok;
-    if (ok &&
-        MoveFileExW(tmp.c_str(), real.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        RemoveLeftoverTemporaries(real);
-        return true;
+    if (ok) {
+        Observe("rename", real);
+        ok = MoveFileExW(tmp.c_str(), real.c_str(),
+                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
     }
-    DeleteFileW(tmp.c_str());
-    return false;
+    if (!ok)
+        DeleteFileW(tmp.c_str());
+    return ok;
+}
+
+} // namespace
+
+ReadResult ReadSettingsFile(const fs::path &path, std::string &bytes)
+{
+    return ReadRegular(path, bytes);
+}
+
+void ObserveFileCalls(FileCallObserver observer)
+{
+    fileCallObserver = observer;
+}
+
+bool UpdateFile(const fs::path &target, const FileChange &change)
+{
+    const fs::path real = Absolute(target);
+    const HANDLE lock = LockBeside(real);
+    std::string current;
+    const ReadResult read = ReadRegular(real, current);
+    bool ok = read != ReadResult::Unreadable;
+    std::optional<std::string> bytes;
+    if (ok)
+        bytes = change(read == ReadResult::Read ? &current : nullptr);
+    if (ok && bytes) {
+        ok = !IsReadOnlyFile(real) && Replace(real, *bytes);
+        if (ok)
+            RemoveLeftoverTemporaries(real);
+    }
+    Unlock(lock);
+    return ok;
 }
 
 bool CanReplaceFile(const fs::path &target)
@@ -139,6 +243,15 @@ bool CanReplaceFile(const fs::path &target)
     const fs::path real = Absolute(target);
     if (IsReadOnlyFile(real))
         return false;
+    // A file this user cannot read is never replaced: what it holds would
+    // be lost. (Backup semantics open a directory too, which is no question
+    // of rights.)
+    HANDLE file = CreateFileW(real.c_str(), GENERIC_READ, ShareAll, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED)
+        return false;
+    if (file != INVALID_HANDLE_VALUE)
+        CloseHandle(file);
     // Access control lists decide who may create a file in a directory;
     // creating one is the only reliable question to ask them.
     fs::path probe = real;

@@ -4,9 +4,7 @@
 #include "Text.h"
 
 #include <algorithm>
-#include <fstream>
 #include <optional>
-#include <sstream>
 
 namespace
 {
@@ -104,6 +102,18 @@ void CheckWritable(std::string_view section, std::string_view key, std::string_v
     }
 }
 
+// What the file holds now: `path`, or `fallback` while `path` is missing.
+std::string CurrentBytes(const std::string *current, const std::filesystem::path &fallback)
+{
+    std::string bytes;
+    if (current != nullptr) {
+        bytes = *current;
+    } else if (!fallback.empty()) {
+        platform::ReadSettingsFile(fallback, bytes);
+    }
+    return bytes;
+}
+
 } // namespace
 
 ProfileWriteError::ProfileWriteError(const std::filesystem::path &path)
@@ -111,27 +121,32 @@ ProfileWriteError::ProfileWriteError(const std::filesystem::path &path)
 {
 }
 
-ProfileFile::ProfileFile(std::filesystem::path path) : path_(std::move(path))
+ProfileFile::ProfileFile(std::filesystem::path path, std::filesystem::path fallback)
+    : path_(std::move(path)), fallback_(std::move(fallback))
 {
-    std::ifstream in(path_, std::ios::binary);
-    if (!in) {
-        return;
+    std::string bytes;
+    if (platform::ReadSettingsFile(path_, bytes) == platform::ReadResult::Missing) {
+        bytes = CurrentBytes(nullptr, fallback_);
     }
-    std::ostringstream buffer;
-    buffer << in.rdbuf();
-    const std::string bytes = std::move(buffer).str();
+    lines_ = Split(bytes);
+}
 
+std::vector<ProfileFile::Line> ProfileFile::Split(std::string_view bytes)
+{
     // Each line keeps its own terminator so untouched lines are saved as read.
+    std::vector<Line> lines;
     for (std::size_t start = 0; start < bytes.size();) {
         const std::size_t end = bytes.find_first_of(kCrlf, start);
         if (end == npos) {
-            lines_.push_back({bytes.substr(start), ""});
+            lines.push_back({std::string(bytes.substr(start)), ""});
             break;
         }
         const std::size_t endSize = bytes.compare(end, 2, kCrlf) == 0 ? 2 : 1;
-        lines_.push_back({bytes.substr(start, end - start), bytes.substr(end, endSize)});
+        lines.push_back({std::string(bytes.substr(start, end - start)),
+                         std::string(bytes.substr(end, endSize))});
         start = end + endSize;
     }
+    return lines;
 }
 
 ProfileFile::Location ProfileFile::Locate(const std::vector<Line> &lines, std::string_view section,
@@ -205,27 +220,34 @@ void ProfileFile::Apply(std::vector<Line> &lines, std::string_view section, std:
         lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(location.insert),
                      Line{std::string(key) + '=' + std::string(value), std::string(kCrlf)});
     } else {
-        if (!lines.empty()) {
-            if (lines.back().end.empty()) {
-                lines.back().end = kCrlf;
-            }
-            lines.push_back({"", std::string(kCrlf)});
+        // As Windows appends a section: right after the last line.
+        if (!lines.empty() && lines.back().end.empty()) {
+            lines.back().end = kCrlf;
         }
         lines.push_back({'[' + std::string(section) + ']', std::string(kCrlf)});
         lines.push_back({std::string(key) + '=' + std::string(value), std::string(kCrlf)});
     }
 }
 
-void ProfileFile::Save(std::vector<Line> lines)
+void ProfileFile::Save(const std::vector<Write> &writes)
 {
-    // Content as read or last saved needs no save: closing the program with
-    // its settings unchanged then costs no write and no flush to disk.
-    const std::string bytes = Join(lines);
-    if (bytes == Join(lines_) && !lines_.empty()) {
-        lines_ = std::move(lines);
-        return;
-    }
-    if (!platform::ReplaceFileContents(path_, bytes)) {
+    std::vector<Line> lines;
+    const auto change = [&](const std::string *current) -> std::optional<std::string> {
+        const std::string before = CurrentBytes(current, fallback_);
+        lines = Split(before);
+        for (const Write &write : writes) {
+            Apply(lines, write.section, write.key, write.value);
+        }
+        std::string after = Join(lines);
+        // Content as it is needs no save: closing the program with its
+        // settings unchanged costs no write and no flush to disk, and
+        // creates no copy of the fallback.
+        if (after == before) {
+            return std::nullopt;
+        }
+        return after;
+    };
+    if (!platform::UpdateFile(path_, change)) {
         throw ProfileWriteError(path_);
     }
     lines_ = std::move(lines);
@@ -239,9 +261,7 @@ void ProfileFile::WriteString(std::string_view section, std::string_view key,
     const std::string valueBytes = Utf8ToCp1250(value);
     CheckWritable(sectionBytes, keyBytes, valueBytes);
 
-    std::vector<Line> lines = lines_;
-    Apply(lines, sectionBytes, keyBytes, valueBytes);
-    Save(std::move(lines));
+    Save({Write{sectionBytes, keyBytes, valueBytes}});
 }
 
 void ProfileFile::WriteInteger(std::string_view section, std::string_view key, int64_t value)
@@ -272,12 +292,8 @@ void ProfileFile::Batch::Commit()
     if (writes_.empty()) {
         return;
     }
-    // Replayed in order on the object's current lines, as one-by-one
-    // writes would have changed them.
-    std::vector<Line> lines = file_.lines_;
-    for (const Write &write : writes_) {
-        Apply(lines, write.section, write.key, write.value);
-    }
-    file_.Save(std::move(lines));
+    // Replayed in order on the file's current lines, as one-by-one writes
+    // would have changed them.
+    file_.Save(writes_);
     writes_.clear();
 }

@@ -8,11 +8,15 @@
 //  - comment lines (';'), blank lines and everything not written stay byte
 //    for byte as they were;
 //  - a write replaces the value of an existing key in place, or appends the
-//    key to its section, or appends the section; new lines end in CRLF;
-//  - the file is Windows-1250 on disk; names and values are UTF-8 here.
-// Every write saves the whole file at once (platform::ReplaceFileContents),
-// so a failed or interrupted write leaves the file as it was. A Batch
-// saves several writes that belong together in one such save.
+//    key to its section, or appends the section right after the last line,
+//    with no blank line between; new lines end in CRLF;
+//  - the file is Windows-1250 on disk; names and values are UTF-8 here;
+//  - every write reads the file again and applies itself to what is there,
+//    so what another program saved since this object read the file stays.
+// Every write saves the whole file at once under a lock
+// (platform::UpdateFile), so a failed or interrupted write leaves the file
+// as it was, and writes by several programs at once all land. A Batch saves
+// several writes that belong together in one such save.
 #pragma once
 
 #include <cstdint>
@@ -31,9 +35,18 @@ class ProfileWriteError : public std::runtime_error
 
 class ProfileFile
 {
+    struct Write {
+        std::string section, key, value; // Windows-1250 bytes
+    };
+
   public:
-    // Reads the file once; a missing or unreadable file reads as empty.
-    explicit ProfileFile(std::filesystem::path path);
+    // Reads `path`, or `fallback` (when not empty) while `path` does not
+    // exist; writes always go to `path`, the first one taking the
+    // fallback's content as its start. A missing file, or one that cannot
+    // be read (no permission, not a regular file, over
+    // platform::MaxSettingsFileSize), reads as empty; an unreadable `path`
+    // is never replaced: writes to it throw ProfileWriteError.
+    explicit ProfileFile(std::filesystem::path path, std::filesystem::path fallback = {});
 
     const std::filesystem::path &Path() const { return path_; }
 
@@ -44,7 +57,8 @@ class ProfileFile
     int32_t ReadInteger(std::string_view section, std::string_view key, int32_t fallback) const;
 
     // Throws ProfileWriteError when the file cannot be saved; the file on
-    // disk and this object then keep their earlier content.
+    // disk and this object then keep their earlier content. Otherwise the
+    // object takes the saved content, with what other programs saved.
     void WriteString(std::string_view section, std::string_view key, std::string_view value);
     void WriteInteger(std::string_view section, std::string_view key, int64_t value);
 
@@ -77,9 +91,6 @@ class ProfileFile
         void Commit();
 
       private:
-        struct Write {
-            std::string section, key, value; // Windows-1250 bytes
-        };
         ProfileFile &file_;
         std::vector<Write> writes_;
     };
@@ -101,9 +112,12 @@ class ProfileFile
     // One write into `lines`, names and value already checked.
     static void Apply(std::vector<Line> &lines, std::string_view section, std::string_view key,
                       std::string_view value);
-    // Saves `lines` as the whole file and only then takes them.
-    void Save(std::vector<Line> lines);
+    static std::vector<Line> Split(std::string_view bytes);
+    // Applies `writes` to the file as it is now on disk, saves it and only
+    // then takes its lines.
+    void Save(const std::vector<Write> &writes);
 
     std::filesystem::path path_;
+    std::filesystem::path fallback_;
     std::vector<Line> lines_;
 };

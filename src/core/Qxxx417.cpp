@@ -3,6 +3,7 @@
 #include "Platform.h"
 #include "q417drv.h"
 
+#include <algorithm>
 #include <string>
 
 namespace
@@ -38,6 +39,36 @@ platform::LibraryHandle Library = nullptr;
 DriverTable Entries;
 std::filesystem::path LibraryDirectory;
 bool LibraryDirectorySet = false;
+
+// The arrays a library reads and writes are the binding's own, far longer
+// than the interface's 100 elements: a library that writes past them
+// spoils only this spare room, never the caller's arrays, which the windows
+// keep on the stack. Only the defined elements travel to and from the
+// caller. Static, as the table above: everything runs on one thread.
+constexpr std::size_t SpareLength = 4096;
+struct SpareArrays {
+    int32_t request[SpareLength]; // DrvSend's copy of its caller's request
+    int32_t call[SpareLength];    // ModuleCall's request, composed in place
+    int32_t reply[SpareLength];
+    int32_t text[SpareLength];
+};
+SpareArrays Spare;
+static_assert(std::tuple_size_v<TDataArray> == Q417_ARRAY_LEN);
+
+// Send with a request in spare room of its own.
+int32_t SendSpare(uint8_t kind, int32_t handle, const int32_t *request, TDataArray &reply,
+                  int32_t &xOut, int32_t &status)
+{
+    if (kind >= KindCount || Entries.Send == nullptr)
+        return DrvNotLoaded;
+    // The reply is the library's to write whole, so the caller's array is
+    // not copied in first: on this, the hot path, one copy of 100 elements
+    // is the whole cost. Elements a library leaves alone come back as the
+    // spare room holds them, 0 unless some library wrote them.
+    const int32_t r = Entries.Send(handle, request, Spare.reply, &xOut, &status);
+    std::copy_n(Spare.reply, reply.size(), reply.begin());
+    return r;
+}
 
 void Unload()
 {
@@ -132,9 +163,8 @@ int32_t DrvSetConfig(uint8_t Kind, int32_t Handle, uint32_t Rate, uint32_t TimeO
 int32_t DrvSend(uint8_t Kind, int32_t Handle, const TDataArray &Request, TDataArray &Reply,
                 int32_t &XOut, int32_t &Status)
 {
-    if (Kind >= KindCount || Entries.Send == nullptr)
-        return DrvNotLoaded;
-    return Entries.Send(Handle, Request.data(), Reply.data(), &XOut, &Status);
+    std::copy(Request.begin(), Request.end(), Spare.request);
+    return SendSpare(Kind, Handle, Spare.request, Reply, XOut, Status);
 }
 
 int32_t DrvDone(uint8_t Kind, int32_t &Handle)
@@ -151,7 +181,13 @@ int32_t DrvErrorText(uint8_t Kind, uint32_t Code, TDataArray &Text)
     if (Code < uint32_t(DrvLoadFailed)) {
         if (Kind >= KindCount || Entries.Error == nullptr)
             return DrvNotLoaded;
-        return Entries.Error(int32_t(Code), Text.data());
+        // Rare enough to keep what the library leaves alone as it was.
+        std::copy(Text.begin(), Text.end(), Spare.text);
+        const int32_t r = Entries.Error(int32_t(Code), Spare.text);
+        std::copy_n(Spare.text, Text.size(), Text.begin());
+        // An over-long text still ends inside the array.
+        Text.back() = 0;
+        return r;
     }
     return StrToDataArray(LibraryText(Code > 0x7FFFFFFFu ? -1 : int32_t(Code)), Text);
 }
@@ -163,11 +199,12 @@ void ModuleCall(uint8_t Kind, int32_t Handle, uint8_t Address, uint8_t Cmd, uint
     if (Handle == 0)
         return;
 
+    // Composed in place in the spare request, so it is not copied again.
     // Elements 8..99 are never written and stay 0; only the eight used ones
     // are set per call, which keeps the binding's cost beside a fast driver
     // small. Drivers get the request read-only. It cannot fail to be
     // composed, so DrvNotComposed is never raised here.
-    thread_local TDataArray request{};
+    int32_t *request = Spare.call;
     request[0] = Address;
     request[1] = Cmd;
     request[2] = Sub;
@@ -179,7 +216,7 @@ void ModuleCall(uint8_t Kind, int32_t Handle, uint8_t Address, uint8_t Cmd, uint
 
     int32_t xOut = 0;
     int32_t s = 0;
-    const int32_t r = DrvSend(Kind, Handle, request, Reply, xOut, s);
+    const int32_t r = SendSpare(Kind, Handle, request, Reply, xOut, s);
     if (r != 0)
         s = r;
 

@@ -55,6 +55,11 @@ int32_t DrvInit(uint8_t Kind, int32_t &Handle, TInitParams Params);
 int32_t DrvSetConfig(uint8_t Kind, int32_t Handle, uint32_t Rate, uint32_t TimeOut,
                      int32_t Retries);
 
+// The library works on the binding's own arrays, far longer than 100
+// elements, so whatever it writes past element 99 never reaches the
+// caller. Reply receives elements 0..99 of the library's reply array;
+// elements the library did not write are 0 unless an earlier call's
+// library wrote them.
 int32_t DrvSend(uint8_t Kind, int32_t Handle, const TDataArray &Request, TDataArray &Reply,
                 int32_t &XOut, int32_t &Status);
 
@@ -62,11 +67,12 @@ int32_t DrvSend(uint8_t Kind, int32_t Handle, const TDataArray &Request, TDataAr
 int32_t DrvDone(uint8_t Kind, int32_t &Handle);
 
 // Text for any status code. Codes below 100 are the loaded library's; with
-// no library loaded the result is 10 and Text is left as it was.
+// no library loaded the result is 10 and Text is left as it was. A
+// library's text is taken as for Reply above and cut to end at element 99.
 int32_t DrvErrorText(uint8_t Kind, uint32_t Code, TDataArray &Text);
 
-// Directory searched first for driver libraries; the executable's own by
-// default.
+// Directory searched first for driver libraries, the executable's own by
+// default; the system's library directories follow (Platform.h).
 void DrvSetLibraryDirectory(const std::filesystem::path &directory);
 
 // One exchange with the module at Address. With Handle 0 nothing happens.

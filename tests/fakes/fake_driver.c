@@ -151,7 +151,7 @@ Q417_EXPORT int32_t Q417_CALL ENTRY(Send)(int32_t handle, const int32_t *request
                                           int32_t *x, int32_t *status)
 {
     int32_t n = state.send_count++;
-    int32_t result;
+    int32_t result, i;
     note("Send");
     state.send_handle = handle;
     memcpy(state.send_request, request, sizeof state.send_request);
@@ -171,6 +171,8 @@ Q417_EXPORT int32_t Q417_CALL ENTRY(Send)(int32_t handle, const int32_t *request
         *status = state.send_status;
         result = state.send_result;
     }
+    for (i = 4; i < state.send_reply_len; ++i)
+        reply[i] = FAKE_FILL(i);
     if (state.on_answer)
         state.on_answer("Send", result != 0 ? result : *status, request, reply);
     return result;
@@ -196,5 +198,10 @@ Q417_EXPORT int32_t Q417_CALL ENTRY(Error)(int32_t code, int32_t *text)
     memset(text, 0, Q417_ARRAY_LEN * sizeof *text);
     for (i = 0; buf[i] != '\0' && i + 1 < Q417_ARRAY_LEN; ++i)
         text[i + 1] = (unsigned char)buf[i];
+    if (state.error_text_len > 0) {
+        for (i = 0; i < (size_t)state.error_text_len; ++i)
+            text[i + 1] = FAKE_TEXT_CHAR(i);
+        text[i + 1] = 0;
+    }
     return Q417_OK;
 }

@@ -63,7 +63,17 @@ struct fake_state {
      * 0), and for Send the request and reply arrays (null otherwise). */
     void (*on_answer)(const char *entry, int32_t status, const int32_t *request,
                       const int32_t *reply);
+
+    /* Writing past the arrays, as a faulty library might. Above 4, Send
+     * writes reply elements 4..send_reply_len-1 with FAKE_FILL(i); above 0,
+     * Error writes error_text_len characters FAKE_TEXT_CHAR(i) from element
+     * 1 on, then a 0. */
+    int32_t send_reply_len;
+    int32_t error_text_len;
 };
+
+#define FAKE_FILL(i) (0x4000 + (i))
+#define FAKE_TEXT_CHAR(i) ('A' + (i) % 26)
 
 /* Text the fake's Error entry gives for a code: "fake error <code>". */
 
