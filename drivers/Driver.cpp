@@ -3,6 +3,8 @@
 #include "q417drv.h"
 
 #include <array>
+#include <chrono>
+#include <random>
 
 namespace drv {
 
@@ -15,7 +17,7 @@ struct Connection {
     int32_t rate = 0;
     int32_t timeout = 0;
     int32_t retries = 0;
-    uint8_t seq = 0;
+    uint8_t seq = 0; /**< of the last request sent */
 };
 
 // The program holds one connection; a few slots leave room for tests and
@@ -36,6 +38,18 @@ Connection *Find(int32_t handle)
             return &c;
     }
     return nullptr;
+}
+
+// Each connection starts its sequence numbers somewhere new, so that a reply
+// an earlier session left on the line or in the converter is unlikely to
+// carry the number a request of this one waits for.
+uint8_t FirstSeq()
+{
+    try {
+        return uint8_t(std::random_device{}());
+    } catch (...) {
+        return uint8_t(std::chrono::steady_clock::now().time_since_epoch().count());
+    }
 }
 
 int32_t NextHandle()
@@ -72,7 +86,7 @@ int32_t Init(int32_t *handle, const std::string &device, const Opener &open)
     slot->timeout = t->TimeoutMs();
     slot->rate = 0;
     slot->retries = 0;
-    slot->seq = 0;
+    slot->seq = FirstSeq();
     slot->transport = std::move(t);
     slot->handle = NextHandle();
     *handle = slot->handle;

@@ -31,6 +31,7 @@ constexpr CodeText Texts[] = {
     {Q417_E_NOTLOADED, "ovladač není načten nebo chybný typ rozhraní"},
     {Q417_E_IPADDR, "neplatná IP adresa"},
     {Q417_E_BUSY, "spojení je již otevřeno"},
+    {Q417_E_PORT_TAKEN, "sériový port používá jiný program"},
     {Q417_E_MOD_CMD, "modul nezná příkaz"},
     {Q417_E_MOD_REG, "modul nemá takový registr"},
     {Q417_E_MOD_VALUE, "modul hodnotu odmítl"},

@@ -27,9 +27,11 @@ public:
 inline constexpr int32_t SerialRates[] = {600,   1200,  2400,  4800,  9600,
                                           19200, 38400, 57600, 115200};
 
-// The device at `path` (from SerialDevicePath), or null when it cannot be
-// opened as a serial line.
-std::unique_ptr<Line> OpenLine(const std::string &path);
+// The device at `path` (from SerialDevicePath), held for this line alone
+// until it is destroyed; or null with `error` set: Q417_E_PORT_TAKEN while
+// someone else holds it, Q417_E_OPEN when it cannot be opened as a serial
+// line.
+std::unique_ptr<Line> OpenLine(const std::string &path, int32_t &error);
 
 inline int MsLeft(std::chrono::steady_clock::time_point deadline)
 {

@@ -5,8 +5,12 @@
 // modem-control ioctl a pty lacks. A pty is how a virtual serial line (the
 // module simulator, socat, a serial-over-network daemon) appears, so a
 // terminal libserialport refuses is driven through termios directly.
+//
+// Either way the line is held alone, as serial tools hold one: a second
+// program on the port would take our replies and we its.
 #include "SerialLine.h"
 #include "Transport.h"
+#include "q417drv.h"
 
 #include <libserialport.h>
 
@@ -16,6 +20,8 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -32,11 +38,30 @@ constexpr struct {
 } Rates[] = {{600, B600},     {1200, B1200},   {2400, B2400},   {4800, B4800},  {9600, B9600},
              {19200, B19200}, {38400, B38400}, {57600, B57600}, {115200, B115200}};
 
+// TIOCEXCL turns away every later open but root's; the advisory lock is
+// what a second opener running as root finds taken. Other failures of
+// either leave the port usable, as it was before anyone locked ports.
+int32_t Claim(int fd)
+{
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK)
+        return Q417_E_PORT_TAKEN;
+    ::ioctl(fd, TIOCEXCL);
+    return Q417_OK;
+}
+
+// Only the holder lifts the exclusion, before it closes: a pty whose other
+// side stays open would otherwise refuse every later open but root's.
+void Release(int fd)
+{
+    ::ioctl(fd, TIOCNXCL);
+}
+
 class SpLine final : public Line {
 public:
-    explicit SpLine(sp_port *port) : port_(port) {}
+    SpLine(sp_port *port, int fd) : port_(port), fd_(fd) {}
     ~SpLine() override
     {
+        Release(fd_);
         sp_close(port_);
         sp_free_port(port_);
     }
@@ -63,12 +88,17 @@ public:
 
 private:
     sp_port *port_;
+    int fd_;
 };
 
 class TermiosLine final : public Line {
 public:
     explicit TermiosLine(int fd) : fd_(fd) {}
-    ~TermiosLine() override { ::close(fd_); }
+    ~TermiosLine() override
+    {
+        Release(fd_);
+        ::close(fd_);
+    }
     TermiosLine(const TermiosLine &) = delete;
     TermiosLine &operator=(const TermiosLine &) = delete;
 
@@ -133,7 +163,9 @@ private:
     int fd_;
 };
 
-std::unique_ptr<Line> OpenWithLibserialport(const std::string &path)
+// Null with `error` 0 when libserialport cannot open the port, so that the
+// termios path tries it and learns why.
+std::unique_ptr<Line> OpenWithLibserialport(const std::string &path, int32_t &error)
 {
     sp_port *port = nullptr;
     if (sp_get_port_by_name(path.c_str(), &port) != SP_OK)
@@ -142,15 +174,26 @@ std::unique_ptr<Line> OpenWithLibserialport(const std::string &path)
         sp_free_port(port);
         return nullptr;
     }
-    return std::make_unique<SpLine>(port);
+    int fd = -1;
+    error = sp_get_port_handle(port, &fd) == SP_OK ? Claim(fd) : Q417_E_OPEN;
+    if (error != Q417_OK) {
+        sp_close(port);
+        sp_free_port(port);
+        return nullptr;
+    }
+    return std::make_unique<SpLine>(port, fd);
 }
 
-std::unique_ptr<Line> OpenWithTermios(const std::string &path)
+std::unique_ptr<Line> OpenWithTermios(const std::string &path, int32_t &error)
 {
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
+    if (fd < 0) {
+        // The holder's TIOCEXCL.
+        error = errno == EBUSY ? Q417_E_PORT_TAKEN : Q417_E_OPEN;
         return nullptr;
-    if (!::isatty(fd)) {
+    }
+    error = ::isatty(fd) ? Claim(fd) : Q417_E_OPEN;
+    if (error != Q417_OK) {
         ::close(fd);
         return nullptr;
     }
@@ -159,11 +202,12 @@ std::unique_ptr<Line> OpenWithTermios(const std::string &path)
 
 } // namespace
 
-std::unique_ptr<Line> OpenLine(const std::string &path)
+std::unique_ptr<Line> OpenLine(const std::string &path, int32_t &error)
 {
-    std::unique_ptr<Line> line = OpenWithLibserialport(path);
-    if (!line)
-        line = OpenWithTermios(path);
+    error = Q417_OK;
+    std::unique_ptr<Line> line = OpenWithLibserialport(path, error);
+    if (!line && error == Q417_OK)
+        line = OpenWithTermios(path, error);
     return line;
 }
 

@@ -1,6 +1,7 @@
 // Serial lines on Windows, through the Win32 communications API.
 #include "SerialLine.h"
 #include "Transport.h"
+#include "q417drv.h"
 
 #include <cstdlib>
 
@@ -71,17 +72,24 @@ private:
 
 } // namespace
 
-std::unique_ptr<Line> OpenLine(const std::string &path)
+std::unique_ptr<Line> OpenLine(const std::string &path, int32_t &error)
 {
+    // No sharing: while another program has the port, Windows refuses the
+    // open, with access denied for a COM port.
     HANDLE h = ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                              OPEN_EXISTING, 0, nullptr);
-    if (h == INVALID_HANDLE_VALUE)
+    if (h == INVALID_HANDLE_VALUE) {
+        const DWORD why = ::GetLastError();
+        error = why == ERROR_ACCESS_DENIED || why == ERROR_SHARING_VIOLATION ? Q417_E_PORT_TAKEN
+                                                                             : Q417_E_OPEN;
         return nullptr;
+    }
     DCB dcb{};
     dcb.DCBlength = sizeof dcb;
     // A file or other device that is no serial line is refused here.
     if (!::GetCommState(h, &dcb)) {
         ::CloseHandle(h);
+        error = Q417_E_OPEN;
         return nullptr;
     }
     return std::make_unique<CommLine>(h);

@@ -93,10 +93,12 @@ std::unique_ptr<Transport> OpenSerial(int32_t port, int32_t &error)
         return nullptr;
     }
     const std::string path = SerialDevicePath(port);
-    std::unique_ptr<Line> line = OpenLine(path);
+    std::unique_ptr<Line> line = OpenLine(path, error);
+    if (!line)
+        return nullptr;
     // 8N1 at the program's default rate until SetConfig, so that a host
     // that skips SetConfig still talks on a defined line.
-    if (!line || !line->SetRate(9600)) {
+    if (!line->SetRate(9600)) {
         error = Q417_E_OPEN;
         return nullptr;
     }

@@ -62,22 +62,23 @@ extern "C" {
  * itself and asks the loaded library for their text. */
 enum {
     Q417_OK = 0,
-    Q417_E_HANDLE = 1,     /* handle unknown, or the connection is closed */
-    Q417_E_PARAM = 2,      /* null pointer or argument out of range */
-    Q417_E_OPEN = 3,       /* the port, card or converter cannot be opened */
-    Q417_E_RATE = 4,       /* bus speed the interface cannot set */
-    Q417_E_TIMEOUT = 5,    /* no valid reply within the time-out */
-    Q417_E_CRC = 6,        /* a reply arrived with a wrong checksum */
-    Q417_E_FRAME = 7,      /* a reply arrived that is not a valid frame */
-    Q417_E_IO = 8,         /* the operating system refused a read or write */
-    Q417_E_COMPOSE = 9,    /* raised by the program: request not composed */
-    Q417_E_NOTLOADED = 10, /* raised by the program: kind above 4 or entry missing */
-    Q417_E_IPADDR = 11,    /* the IP address text is not a dotted IPv4 address */
-    Q417_E_BUSY = 12,      /* the connection is already open */
-    Q417_E_MOD_CMD = 20,   /* the module does not know the command */
-    Q417_E_MOD_REG = 21,   /* the module has no such register */
-    Q417_E_MOD_VALUE = 22, /* the module refused the value */
-    Q417_E_MOD_COPY = 23   /* the two copies of a value in the request differ */
+    Q417_E_HANDLE = 1,      /* handle unknown, or the connection is closed */
+    Q417_E_PARAM = 2,       /* null pointer or argument out of range */
+    Q417_E_OPEN = 3,        /* the port, card or converter cannot be opened */
+    Q417_E_RATE = 4,        /* bus speed the interface cannot set */
+    Q417_E_TIMEOUT = 5,     /* no valid reply within the time-out */
+    Q417_E_CRC = 6,         /* a reply arrived with a wrong checksum */
+    Q417_E_FRAME = 7,       /* a reply arrived that is not a valid frame */
+    Q417_E_IO = 8,          /* the operating system refused a read or write */
+    Q417_E_COMPOSE = 9,     /* raised by the program: request not composed */
+    Q417_E_NOTLOADED = 10,  /* raised by the program: kind above 4 or entry missing */
+    Q417_E_IPADDR = 11,     /* the IP address text is not a dotted IPv4 address */
+    Q417_E_BUSY = 12,       /* the connection is already open */
+    Q417_E_PORT_TAKEN = 13, /* another program holds the serial port */
+    Q417_E_MOD_CMD = 20,    /* the module does not know the command */
+    Q417_E_MOD_REG = 21,    /* the module has no such register */
+    Q417_E_MOD_VALUE = 22,  /* the module refused the value */
+    Q417_E_MOD_COPY = 23    /* the two copies of a value in the request differ */
 };
 
 /* Version: the library's interface version, Q417_INTERFACE_VERSION. */
@@ -86,7 +87,11 @@ typedef int32_t(Q417_CALL *q417_version_fn)(void);
 
 /* Init opens the connection and writes a non-zero handle through `handle`.
  * It blocks at most for opening the device. On failure it leaves *handle
- * unchanged. There are three forms, one per group of kinds:
+ * unchanged. A serial port is held exclusively from Init to Done: while
+ * another program, or another connection reaching the same device under
+ * another port number, has it open, Init gives Q417_E_PORT_TAKEN (a second
+ * Init of the same port number in one library gives Q417_E_BUSY). There
+ * are three forms, one per group of kinds:
  *
  *   kinds 0, 1   (int32_t *handle, int32_t param)
  *                param: COM port number (kind 0) or ISA base address (kind 1)

@@ -47,6 +47,26 @@ TEST(Wire, FramesRoundTripAndUseTheStandardCrc)
     EXPECT_EQ(Decode(std::span<const uint8_t>(g.data(), 10), rback), Decoded::BadSize);
 }
 
+// A datagram carries one frame and nothing more: a frame with bytes after
+// it, even a second whole frame, is not taken for the frame it begins with.
+TEST(Wire, TrailingBytesAreNoFrame)
+{
+    const RequestFrame rq = Encode(Request{9, 1, 200, 0, 0, {}});
+    const ReplyFrame rp = Encode(Reply{9, 1, 0, 0, {1, 2, 3, 4}});
+    auto joined = [](auto frame, std::vector<uint8_t> tail) {
+        std::vector<uint8_t> bytes(frame.begin(), frame.end());
+        bytes.insert(bytes.end(), tail.begin(), tail.end());
+        return bytes;
+    };
+    const std::vector<uint8_t> tails[] = {{0x00}, {0xFF, 0xFF}, joined(rq, {}), joined(rp, {})};
+    for (const std::vector<uint8_t> &tail : tails) {
+        Request r;
+        EXPECT_EQ(Decode(joined(rq, tail), r), Decoded::BadSize) << tail.size();
+        Reply p;
+        EXPECT_EQ(Decode(joined(rp, tail), p), Decoded::BadSize) << tail.size();
+    }
+}
+
 TEST(Wire, EveryBitFlipIsRejected)
 {
     const ReplyFrame good = Encode(Reply{3, 1, 0, 0, {0x12, 0x34, 0x56, 0x78}});

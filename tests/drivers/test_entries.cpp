@@ -8,13 +8,16 @@
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <stdlib.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <climits>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -51,9 +54,13 @@ private:
 
 class Library {
 public:
-    explicit Library(const KindInfo &k) : info_(k)
+    // `alone`: a copy of its own, with its own connection table, as
+    // another program has.
+    explicit Library(const KindInfo &k, bool alone = false) : info_(k)
     {
-        lib_ = ::dlopen((std::string(DRIVER_DIR) + "/" + k.file).c_str(), RTLD_NOW | RTLD_LOCAL);
+        const std::string path = std::string(DRIVER_DIR) + "/" + k.file;
+        lib_ = alone ? ::dlmopen(LM_ID_NEWLM, path.c_str(), RTLD_NOW | RTLD_LOCAL)
+                     : ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
         if (lib_ == nullptr)
             return;
         Version = Get<q417_version_fn>("Version");
@@ -222,7 +229,7 @@ TEST_P(Entries, EveryCodeHasAShortCzechText)
     EXPECT_EQ(lib_.Text(0), "V pořádku");
     EXPECT_EQ(lib_.Text(9), "požadavek nelze sestavit");
     EXPECT_EQ(lib_.Text(10), "ovladač není načten nebo chybný typ rozhraní");
-    const std::string unknown = lib_.Text(13);
+    const std::string unknown = lib_.Text(14);
     EXPECT_EQ(unknown, "neznámý chybový kód ovladače");
     for (int32_t other : {19, 24, 99, 100, 255, 1000, -1, INT32_MIN, INT32_MAX})
         EXPECT_EQ(lib_.Text(other), unknown) << other;
@@ -230,7 +237,7 @@ TEST_P(Entries, EveryCodeHasAShortCzechText)
     // Each of the library's own codes says something of its own, in
     // characters the code page holds (an unmappable one would come back '?').
     std::set<std::string> seen;
-    for (int32_t code : {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 20, 21, 22, 23}) {
+    for (int32_t code : {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 20, 21, 22, 23}) {
         const std::string t = lib_.Text(code);
         EXPECT_NE(t, unknown) << code;
         EXPECT_FALSE(t.empty() || t[0] == '(') << code << ": " << t;
@@ -280,6 +287,59 @@ TEST(ComPort, SecondInitOfTheSamePortIsBusy)
     EXPECT_EQ(lib.Done(&a), Q417_OK);
     EXPECT_EQ(lib.Init(&b, 7), Q417_OK);
     EXPECT_EQ(lib.Done(&b), Q417_OK);
+}
+
+// Two programs on one port would take each other's replies: the port is
+// held from Init to Done, against another program (a copy of the library
+// with a table of its own) and against another port number naming the
+// same device.
+TEST(ComPort, APortIsHeldByOneConnectionAtATime)
+{
+    Pty pty(7);
+    const std::string device = ::getenv("Q417_COM7");
+    const std::string link = std::string(::testing::TempDir()) + "/com7-link";
+    ::unlink(link.c_str());
+    ASSERT_EQ(::symlink(device.c_str(), link.c_str()), 0);
+    ::setenv("Q417_COM9", link.c_str(), 1);
+
+    // What a program that does not lock ports meets: opens refused (root's
+    // excepted) while a connection holds the port, and no longer after.
+    auto exclusive = [&device] {
+        const int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        if (fd < 0)
+            return errno == EBUSY ? 1 : -1;
+        int on = -1;
+        ::ioctl(fd, TIOCGEXCL, &on);
+        ::close(fd);
+        return on;
+    };
+
+    Library first(Kinds[0]);
+    Library other(Kinds[0], true);
+    ASSERT_TRUE(first.Complete());
+    ASSERT_TRUE(other.Complete()) << dlerror();
+    int32_t a = 0;
+    ASSERT_EQ(first.Init(&a, 7), Q417_OK);
+    EXPECT_EQ(exclusive(), 1);
+    const std::pair<Library *, int32_t> tries[] = {{&other, 7}, {&other, 9}, {&first, 9}};
+    for (auto [lib, port] : tries) {
+        int32_t b = -7;
+        EXPECT_EQ(lib->Init(&b, port), Q417_E_PORT_TAKEN) << "COM" << port;
+        EXPECT_EQ(b, -7);
+    }
+    EXPECT_EQ(other.Text(Q417_E_PORT_TAKEN), "sériový port používá jiný program");
+
+    // Turned away, the others left the holder's claim as it was.
+    int32_t b = -7;
+    EXPECT_EQ(other.Init(&b, 7), Q417_E_PORT_TAKEN);
+    EXPECT_EQ(first.Done(&a), Q417_OK);
+    ASSERT_EQ(other.Init(&b, 7), Q417_OK);
+    EXPECT_EQ(first.Init(&a, 9), Q417_E_PORT_TAKEN);
+    EXPECT_EQ(other.Done(&b), Q417_OK);
+    EXPECT_EQ(first.Init(&a, 9), Q417_OK);
+    EXPECT_EQ(first.Done(&a), Q417_OK);
+    EXPECT_EQ(exclusive(), 0);
+    ::unlink(link.c_str());
 }
 
 TEST(ComPort, PortsThatCannotBeOpened)

@@ -17,9 +17,13 @@
 #include <unistd.h>
 #endif
 
+#include <algorithm>
 #include <atomic>
 #include <functional>
+#include <optional>
+#include <set>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -74,11 +78,26 @@ struct Socket {
         ::getsockname(fd, reinterpret_cast<sockaddr *>(&addr), &len);
     }
     ~Socket() { CloseFd(fd); }
-    void SendTo(const sockaddr_in &to, const wire::Reply &r) const
+    void SendTo(const sockaddr_in &to, const wire::Reply &r, std::size_t trailing = 0) const
     {
+        std::vector<uint8_t> bytes(wire::ReplySize + trailing, 0x00);
         const wire::ReplyFrame f = wire::Encode(r);
-        ::sendto(fd, reinterpret_cast<const char *>(f.data()), int(f.size()), 0,
+        std::copy(f.begin(), f.end(), bytes.begin());
+        ::sendto(fd, reinterpret_cast<const char *>(bytes.data()), int(bytes.size()), 0,
                  reinterpret_cast<const sockaddr *>(&to), sizeof to);
+    }
+    // The request the driver sent, if one came within `ms`.
+    std::optional<wire::Request> Received(int ms) const
+    {
+        uint8_t buf[64];
+        wire::Request rq;
+        if (!WaitReadable(fd, ms))
+            return std::nullopt;
+        const auto n = ::recv(fd, reinterpret_cast<char *>(buf), sizeof buf, 0);
+        if (n <= 0 || wire::Decode(std::span<const uint8_t>(buf, std::size_t(n)), rq) !=
+                          wire::Decoded::Ok)
+            return std::nullopt;
+        return rq;
     }
 };
 
@@ -159,6 +178,53 @@ TEST(LanExchange, AStreamOfStaleRepliesDoesNotExtendTheWait)
     EXPECT_EQ(a.status, Q417_E_TIMEOUT);
     EXPECT_GE(took, 195ms);
     EXPECT_LE(took, 350ms);
+}
+
+// A datagram is one frame: the awaited reply with a byte after it is not
+// that reply, and nothing else came.
+TEST(LanExchange, AReplyWithTrailingBytesIsNoReply)
+{
+    FakeConverter conv(
+        [](const Socket &converter, const wire::Request &rq, const sockaddr_in &driver) {
+            converter.SendTo(driver, ReplyTo(rq, 0x11), 1);
+        });
+    Session s(ifLan);
+    ASSERT_EQ(s.OpenLan("127.0.0.1", ntohs(conv.converter.addr.sin_port), 200), 0);
+    const Answer a = s.Call(1, CmdReadStatus, SubNone);
+    EXPECT_EQ(a.status, Q417_E_FRAME);
+    EXPECT_EQ(Word(a.d), 0u);
+}
+
+// Every connection numbers its requests from a start of its own, so that a
+// reply left over from an earlier session is unlikely to fit the new one.
+// Eight connections all starting alike would happen by chance once in 2^56.
+TEST(LanExchange, EachConnectionStartsItsSequenceAnew)
+{
+    Socket converter;
+    std::set<int> first;
+    for (int i = 0; i < 8; ++i) {
+        Session s(ifLan);
+        ASSERT_EQ(s.OpenLan("127.0.0.1", ntohs(converter.addr.sin_port), 20), 0);
+        EXPECT_EQ(s.Call(1, CmdReadStatus, SubNone).status, Q417_E_TIMEOUT);
+        const std::optional<wire::Request> rq = converter.Received(1000);
+        ASSERT_TRUE(rq) << "connection " << i;
+        first.insert(rq->seq);
+    }
+    EXPECT_GT(first.size(), 1u);
+}
+
+// 0 ms would give every exchange up before any converter could answer.
+TEST(LanInit, TimeOutIsOneMillisecondToOneMinute)
+{
+    for (int32_t ms : {0, -1, 60001}) {
+        Session s(ifLan);
+        EXPECT_EQ(s.OpenLan("127.0.0.1", 5000, ms), Q417_E_PARAM) << ms;
+        EXPECT_EQ(s.Handle(), 0);
+    }
+    for (int32_t ms : {1, 60000}) {
+        Session s(ifLan);
+        EXPECT_EQ(s.OpenLan("127.0.0.1", 5000, ms), 0) << ms;
+    }
 }
 
 } // namespace

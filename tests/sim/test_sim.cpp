@@ -98,6 +98,10 @@ TEST(SimUdp, NoReplyForUnknownAddressOrDamagedFrame)
     udp.Send(badStart);
     const auto good = wire::Encode(Identity(4, 1));
     udp.Send(std::span(good).first(good.size() - 1));
+    const auto whole = wire::Encode(Identity(6, 1));
+    std::vector<uint8_t> padded(whole.begin(), whole.end());
+    padded.push_back(0x00);
+    udp.Send(padded);
 
     const auto reply = udp.Ask(Identity(5, 1));
     ASSERT_TRUE(reply);
