@@ -11,7 +11,9 @@
 #include "StatReg.h"
 
 #include <QCloseEvent>
+#include <QCoreApplication>
 #include <QLabel>
+#include <QLayout>
 #include <QMenuBar>
 #include <QScreen>
 #include <QStatusBar>
@@ -31,13 +33,61 @@ QAction *Item(QWidget *menu, QObject *owner, const char *name, const QString &ca
     return a;
 }
 
+// A status bar of sunken panels, each at least its given width and wider
+// when its text needs it in the font in use; the bar at least its given
+// height and as high as the panels need.
+class TStatusBar : public QStatusBar {
+public:
+    TStatusBar(int givenHeight, QWidget *parent) : QStatusBar(parent), givenHeight_(givenHeight)
+    {
+        setSizeGripEnabled(false);
+    }
+    QLabel *AddPanel(const QString &text, int givenWidth)
+    {
+        auto *panel = new QLabel(text, this);
+        panel->setFrameShape(QFrame::Panel);
+        panel->setFrameShadow(QFrame::Sunken);
+        // A label's hint is its text's width, raised to its minimum.
+        panel->setMinimumWidth(givenWidth);
+        panel->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Preferred);
+        addWidget(panel);
+        return panel;
+    }
+    // Not an explicit minimum height: that would hold the bar at it.
+    QSize sizeHint() const override { return QStatusBar::sizeHint().expandedTo({0, givenHeight_}); }
+    QSize minimumSizeHint() const override
+    {
+        return QStatusBar::minimumSizeHint().expandedTo({0, givenHeight_});
+    }
+
+protected:
+    bool event(QEvent *e) override
+    {
+        const bool handled = QStatusBar::event(e);
+        // The main window never makes itself narrower than its bar's
+        // minimum width, and a narrower bar would squeeze the panels to
+        // their given widths. A new text or font of a panel reaches the bar
+        // as a layout request; one set before the bar was first laid out,
+        // at its showing.
+        if ((e->type() == QEvent::LayoutRequest || e->type() == QEvent::Show) &&
+            layout() != nullptr)
+            setMinimumWidth(layout()->totalSizeHint().width());
+        return handled;
+    }
+
+private:
+    int givenHeight_;
+};
+
 } // namespace
 
 TForm1::TForm1(QWidget *parent) : QMainWindow(parent)
 {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral(" KORVAL digitální moduly (v.1.04) -  nastavení modulu"));
-    resize(600, 400);
+    // The inner size until the window system reports its frame, then
+    // FitOuterSize makes the outer size this.
+    resize(OuterSize);
 
     QMenuBar *MainMenu1 = menuBar();
     MainMenu1->setObjectName(QStringLiteral("MainMenu1"));
@@ -73,23 +123,19 @@ TForm1::TForm1(QWidget *parent) : QMainWindow(parent)
     connect(Statusregistr1, &QAction::triggered, this, &TForm1::Statusregistr1Click);
     connect(Konec2, &QAction::triggered, this, &TForm1::Konec2Click);
 
-    StatusBar1 = statusBar();
+    // The given sizes are minimums: at their given widths, a long module
+    // name or a larger font would cut off the very text the window is there
+    // to show.
+    auto *bar = new TStatusBar(19, this);
+    StatusBar1 = bar;
+    setStatusBar(StatusBar1);
     StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
-    StatusBar1->setSizeGripEnabled(false);
-    StatusBar1->setFixedHeight(19);
     const int widths[] = {140, 80, 120, 50};
     const QString texts[] = {QStringLiteral(" Modul"), QStringLiteral(" Adresa"),
                              QStringLiteral(" Rychlost"), QString()};
     for (std::size_t i = 0; i < panels_.size(); ++i) {
-        auto *panel = new QLabel(texts[i], StatusBar1);
-        panel->setObjectName(QStringLiteral("StatusBar1Panel%1").arg(i));
-        panel->setFrameShape(QFrame::Panel);
-        panel->setFrameShadow(QFrame::Sunken);
-        panel->setFixedWidth(widths[i]);
-        // The last panel stretches to the right edge, as a status bar's last
-        // panel does.
-        StatusBar1->addWidget(panel, i + 1 == panels_.size() ? 1 : 0);
-        panels_[i] = panel;
+        panels_[i] = bar->AddPanel(texts[i], widths[i]);
+        panels_[i]->setObjectName(QStringLiteral("StatusBar1Panel%1").arg(i));
     }
 
     FormCreate();
@@ -105,8 +151,6 @@ void TForm1::FormCreate()
     TData *d = AllocateRecord();
     if (d == nullptr) {
         panels_[3]->setText(QStringLiteral(" ") + QString::fromUtf8(TextNoDataStructures));
-        panels_[3]->setMinimumWidth(50);
-        panels_[3]->setMaximumWidth(QWIDGETSIZE_MAX);
         return;
     }
     Data = d;
@@ -149,6 +193,32 @@ void TForm1::showEvent(QShowEvent *event)
     if (placed_)
         return;
     placed_ = true;
+    outerSizePending_ = true;
+    FitOuterSize();
+    Centre();
+}
+
+void TForm1::moveEvent(QMoveEvent *event)
+{
+    QMainWindow::moveEvent(event);
+    // A window manager that decorates the window after it is mapped moves
+    // it into its frame; only then is the frame known.
+    if (outerSizePending_ && FitOuterSize())
+        Centre();
+}
+
+bool TForm1::FitOuterSize()
+{
+    const QSize frame = frameGeometry().size() - geometry().size();
+    if (frame == QSize(0, 0))
+        return false;
+    outerSizePending_ = false;
+    resize(OuterSize - frame);
+    return true;
+}
+
+void TForm1::Centre()
+{
     if (QScreen *s = screen()) {
         QRect frame = frameGeometry();
         frame.moveCenter(s->availableGeometry().center());
@@ -175,6 +245,12 @@ void TForm1::Pipojen1Click()
     panels_[1]->setText(QStringLiteral(" Adresa  ") + QString::number(Data->Address));
     panels_[2]->setText(QStringLiteral(" Rychlost  ") + QString::number(Data->BaudRate) +
                         QStringLiteral("Bd"));
+    // Widened now rather than at the event loop's next turn, so the new
+    // texts are never painted cut off; the panels, then the bar and window.
+    for (int pass = 0; pass < 2; ++pass)
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+    for (int i = 0; i < 3; ++i)
+        panels_[std::size_t(i)]->repaint();
 }
 
 void TForm1::AdresaRychlost1Click()

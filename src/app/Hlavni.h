@@ -60,10 +60,20 @@ protected:
     bool FormClose();
     void closeEvent(QCloseEvent *event) override;
     void showEvent(QShowEvent *event) override;
+    void moveEvent(QMoveEvent *event) override;
 
 private:
     template <class Window> void ShowModal();
 
+    // The window's size with its frame.
+    static constexpr QSize OuterSize{600, 400};
+    // Sizes the window so that its frame has OuterSize; false while the
+    // window system reports no frame.
+    bool FitOuterSize();
+    // Centres the framed window on its screen.
+    void Centre();
+
     std::array<QLabel *, 4> panels_{};
     bool placed_ = false;
+    bool outerSizePending_ = false;
 };

@@ -95,6 +95,76 @@ TEST_F(MainWindow, MenuTreeAndStatusBar)
     ASSERT_NE(w.Data, nullptr);
 }
 
+// A new font reaches the panels at the next layout pass, and their new
+// height the bar at the pass after.
+void Settle()
+{
+    for (int pass = 0; pass < 3; ++pass)
+        QCoreApplication::processEvents();
+}
+
+// Every panel shows the whole of its text, letters' bottoms included,
+// inside the bar and the window; the given widths stay as minimums.
+void ExpectWholeTexts(const TForm1 &w, const std::string &when)
+{
+    const int minimums[] = {140, 80, 120, 50};
+    const QRect bar = w.StatusBar1->rect();
+    EXPECT_GE(w.StatusBar1->height(), 19) << when;
+    EXPECT_TRUE(w.rect().contains(w.StatusBar1->geometry())) << when;
+    for (int i = 0; i < 4; ++i) {
+        const QLabel *panel = w.Panel(i);
+        const QFontMetrics fm = panel->fontMetrics();
+        // A framed label indents its text by half an "x".
+        const int indent = fm.horizontalAdvance(QLatin1Char('x')) / 2;
+        const std::string what = when + ", panel " + std::to_string(i);
+        EXPECT_GE(panel->contentsRect().width(), fm.horizontalAdvance(panel->text()) + indent)
+            << what << " '" << panel->text().toStdString() << "'";
+        EXPECT_GE(panel->contentsRect().height(), fm.height()) << what;
+        EXPECT_GE(panel->width(), minimums[i]) << what;
+        EXPECT_TRUE(bar.contains(panel->geometry())) << what;
+    }
+}
+
+TEST_F(MainWindow, StatusBarShowsWholeTextsInAnyFont)
+{
+    TForm1 w;
+    w.show();
+    auto connectTo = [&w](const char *name) {
+        w.Data->ModuleName = name;
+        w.Data->Address = 255;
+        w.Data->BaudRate = 115200;
+        OnShow<TForm2> cancel([](TForm2 *d) { d->Button2Click(); });
+        w.Pipojen1->trigger();
+    };
+    connectTo("SPYMOD01 v.1.23");
+    ExpectWholeTexts(w, "default font");
+
+    QFont larger = w.font();
+    larger.setPointSizeF(larger.pointSizeF() * 1.5);
+    w.setFont(larger);
+    Settle();
+    ExpectWholeTexts(w, "larger font");
+    connectTo("WWWWWWWW v.8.88");
+    ExpectWholeTexts(w, "larger font, wider name");
+
+    // Back in the default font the panels return to their given widths.
+    w.setFont(QFont());
+    Settle();
+    connectTo("");
+    ExpectWholeTexts(w, "default font again");
+    EXPECT_EQ(w.Panel(0)->width(), 140);
+}
+
+// The given size includes the window's frame where the platform draws one.
+TEST_F(MainWindow, OuterSizeIsTheGivenOne)
+{
+    TForm1 w;
+    w.show();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(w.frameGeometry().width(), 600);
+    EXPECT_EQ(w.frameGeometry().height(), 400);
+}
+
 TEST_F(MainWindow, ConnectionDialogClosedWithoutInitialisingShowsTheDefaults)
 {
     TForm1 w;
@@ -221,6 +291,9 @@ TEST_F(MainWindow, WithoutRecordNothingOpensAndNothingIsSaved)
     TForm1::AllocateRecord = saved;
     EXPECT_EQ(w.Data, nullptr);
     EXPECT_EQ(w.Panel(3)->text(), " Nelze vytvořit datové struktury programu");
+    w.show();
+    Settle();
+    ExpectWholeTexts(w, "without record");
     OnShow<QDialog> any([](QDialog *) {});
     for (QAction *a : {w.Pipojen1, w.AdresaRychlost1, w.NastavDIO1, w.OkamDIN2, w.OkamDOUT1,
                        w.Statusregistr1})

@@ -92,6 +92,22 @@ TEST_F(AddressDialog, OkStoresOnlyAfterAPassedValidationAndCarriesTheOtherBytes)
     EXPECT_EQ(fake->send_count, 0);
 }
 
+// A failed check can leave the working copy half taken: here the new address
+// beside a code the module reported but the list does not hold.
+TEST_F(AddressDialog, OkAfterAFailedCheckStoresNothing)
+{
+    Answer(0, 5);
+    Answer(1, 9);
+    dialog.Button2Click();
+    const TModuleConfig before = data.ModuleConfig;
+    dialog.Edit1->setText("6");
+    dialog.Button3Click();
+    EXPECT_EQ(Status(), " Komunikační rychlost musí být v rozsahu 600Bd-115200Bd.");
+    EXPECT_EQ(dialog.WorkingConfig().Address, 6);
+    EXPECT_FALSE(dialog.isVisible());
+    EXPECT_EQ(data.ModuleConfig, before);
+}
+
 TEST_F(AddressDialog, LongTextKeepsTheFixedSize)
 {
     const QSize before = dialog.size();
