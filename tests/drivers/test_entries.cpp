@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <stdlib.h>
 #include <sys/ioctl.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -54,13 +55,10 @@ private:
 
 class Library {
 public:
-    // `alone`: a copy of its own, with its own connection table, as
-    // another program has.
-    explicit Library(const KindInfo &k, bool alone = false) : info_(k)
+    explicit Library(const KindInfo &k) : info_(k)
     {
         const std::string path = std::string(DRIVER_DIR) + "/" + k.file;
-        lib_ = alone ? ::dlmopen(LM_ID_NEWLM, path.c_str(), RTLD_NOW | RTLD_LOCAL)
-                     : ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+        lib_ = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
         if (lib_ == nullptr)
             return;
         Version = Get<q417_version_fn>("Version");
@@ -290,9 +288,9 @@ TEST(ComPort, SecondInitOfTheSamePortIsBusy)
 }
 
 // Two programs on one port would take each other's replies: the port is
-// held from Init to Done, against another program (a copy of the library
-// with a table of its own) and against another port number naming the
-// same device.
+// held from Init to Done, against another program (a child process with
+// the library of its own) and against another port number naming the same
+// device.
 TEST(ComPort, APortIsHeldByOneConnectionAtATime)
 {
     Pty pty(7);
@@ -314,30 +312,50 @@ TEST(ComPort, APortIsHeldByOneConnectionAtATime)
         return on;
     };
 
-    Library first(Kinds[0]);
-    Library other(Kinds[0], true);
-    ASSERT_TRUE(first.Complete());
-    ASSERT_TRUE(other.Complete()) << dlerror();
-    int32_t a = 0;
-    ASSERT_EQ(first.Init(&a, 7), Q417_OK);
+    // The other program: holds COM7 until told to let go.
+    int ready[2], release[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    ASSERT_EQ(::pipe(release), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        Library other(Kinds[0]);
+        int32_t h = 0;
+        const char ok = other.Complete() && other.Init(&h, 7) == Q417_OK ? 1 : 0;
+        (void)!::write(ready[1], &ok, 1);
+        char c;
+        (void)!::read(release[0], &c, 1);
+        ::_exit(other.Done(&h) == Q417_OK ? 0 : 1);
+    }
+    char ok = 0;
+    ASSERT_EQ(::read(ready[0], &ok, 1), 1);
+    ASSERT_EQ(ok, 1) << "the other program could not open COM7";
+
+    Library lib(Kinds[0]);
+    ASSERT_TRUE(lib.Complete());
     EXPECT_EQ(exclusive(), 1);
-    const std::pair<Library *, int32_t> tries[] = {{&other, 7}, {&other, 9}, {&first, 9}};
-    for (auto [lib, port] : tries) {
+    for (int32_t port : {7, 9}) {
         int32_t b = -7;
-        EXPECT_EQ(lib->Init(&b, port), Q417_E_PORT_TAKEN) << "COM" << port;
+        EXPECT_EQ(lib.Init(&b, port), Q417_E_PORT_TAKEN) << "COM" << port;
         EXPECT_EQ(b, -7);
     }
-    EXPECT_EQ(other.Text(Q417_E_PORT_TAKEN), "sériový port používá jiný program");
+    EXPECT_EQ(lib.Text(Q417_E_PORT_TAKEN), "sériový port používá jiný program");
 
-    // Turned away, the others left the holder's claim as it was.
-    int32_t b = -7;
-    EXPECT_EQ(other.Init(&b, 7), Q417_E_PORT_TAKEN);
-    EXPECT_EQ(first.Done(&a), Q417_OK);
-    ASSERT_EQ(other.Init(&b, 7), Q417_OK);
-    EXPECT_EQ(first.Init(&a, 9), Q417_E_PORT_TAKEN);
-    EXPECT_EQ(other.Done(&b), Q417_OK);
-    EXPECT_EQ(first.Init(&a, 9), Q417_OK);
-    EXPECT_EQ(first.Done(&a), Q417_OK);
+    // Once the other program lets go, the port is ours, and held against
+    // our own second name for it.
+    ASSERT_EQ(::write(release[1], "x", 1), 1);
+    int status = -1;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    for (int fd : {ready[0], ready[1], release[0], release[1]})
+        ::close(fd);
+    int32_t a = 0, b = -7;
+    ASSERT_EQ(lib.Init(&a, 7), Q417_OK);
+    EXPECT_EQ(lib.Init(&b, 9), Q417_E_PORT_TAKEN);
+    EXPECT_EQ(b, -7);
+    EXPECT_EQ(lib.Done(&a), Q417_OK);
+    EXPECT_EQ(lib.Init(&a, 9), Q417_OK);
+    EXPECT_EQ(lib.Done(&a), Q417_OK);
     EXPECT_EQ(exclusive(), 0);
     ::unlink(link.c_str());
 }
