@@ -199,8 +199,18 @@ bool Replace(const fs::path &real, std::string_view bytes)
     ok = CloseHandle(h) && ok;
     if (ok) {
         Observe("rename", real);
-        ok = MoveFileExW(tmp.c_str(), real.c_str(),
-                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+        // A reader outside the lock (another program starting up) keeps the
+        // file open for a moment, and Windows refuses to rename over an open
+        // file: wait for it rather than fail the save.
+        for (int tries = 0;; ++tries) {
+            ok = MoveFileExW(tmp.c_str(), real.c_str(),
+                             MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+            const DWORD error = ok ? 0 : GetLastError();
+            if (ok || tries == 200 ||
+                (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION))
+                break;
+            Sleep(5);
+        }
     }
     if (!ok)
         DeleteFileW(tmp.c_str());
