@@ -32,6 +32,7 @@ constexpr CodeText Texts[] = {
     {Q417_E_IPADDR, "neplatná IP adresa"},
     {Q417_E_BUSY, "spojení je již otevřeno"},
     {Q417_E_PORT_TAKEN, "sériový port používá jiný program"},
+    {Q417_E_CONV_RATE, "převodník odmítl rychlost sběrnice"},
     {Q417_E_MOD_CMD, "modul nezná příkaz"},
     {Q417_E_MOD_REG, "modul nemá takový registr"},
     {Q417_E_MOD_VALUE, "modul hodnotu odmítl"},

@@ -2,6 +2,8 @@
 // it; each platform opens its own (SerialLinePosix.cpp, SerialLineWin.cpp).
 #pragma once
 
+#include "BusTiming.h"
+
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -24,8 +26,7 @@ public:
 };
 
 // The rates a module's baud code can select.
-inline constexpr int32_t SerialRates[] = {600,   1200,  2400,  4800,  9600,
-                                          19200, 38400, 57600, 115200};
+inline constexpr const auto &SerialRates = bus::Rates;
 
 // The device at `path` (from SerialDevicePath), held for this line alone
 // until it is destroyed; or null with `error` set: Q417_E_PORT_TAKEN while

@@ -15,8 +15,8 @@ public:
     virtual ~Transport() = default;
 
     // Applies SetConfig's bus speed (Bd) and reply time-out (ms); 0 or a
-    // Q417_E_* code, the previous setting staying in force on failure. Only
-    // a serial line has a speed to set; the others keep nothing.
+    // Q417_E_* code, the previous setting staying in force on failure. A
+    // transport without a setting of its own keeps nothing.
     virtual int32_t Configure(int32_t rate, int32_t timeoutMs)
     {
         (void)rate;

@@ -1,13 +1,25 @@
 // The in-process stand-in for the ISA, PCI and USB interfaces: a simulated
-// module at address 1, so the program can be tried without hardware.
+// module at address 1, so the program can be tried without hardware. An
+// exchange takes as long as it would on the bus (BusTiming.h) unless the
+// environment turns timing off (Q417_TIMING=none, for tests).
 #include "Transport.h"
 
+#include "BusTiming.h"
 #include "SimModule.h"
 #include "q417drv.h"
+
+#include <chrono>
+#include <cstdlib>
+#include <thread>
 
 namespace drv {
 
 namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr int32_t DefaultTimeoutMs = 1000;
+constexpr int32_t MaxTimeoutMs = 60000;
 
 // One bus per loaded library: connections share it, and it keeps the
 // module's registers and outputs from one connection to the next until the
@@ -16,33 +28,85 @@ SimBus &Bus()
 {
     static SimBus bus = [] {
         SimBus b;
-        b.Add(SimModule(1, 4));
+        b.Add(SimModule(1, bus::DefaultBaudCode));
         return b;
     }();
     return bus;
 }
 
+// Read at each Init, so a host can change it between connections. An
+// unknown value keeps the default rather than failing Init: the variable is
+// a test aid, not part of the interface.
+bus::Timing TimingFromEnvironment()
+{
+    bus::Timing t;
+    if (const char *mode = std::getenv("Q417_TIMING"); mode != nullptr) {
+        if (const auto real = bus::ParseTimingMode(mode))
+            t.real = *real;
+    }
+    if (const char *ms = std::getenv("Q417_TURNAROUND_MS"); ms != nullptr) {
+        if (const auto turnaround = bus::ParseTurnaroundMs(ms))
+            t.turnaround = *turnaround;
+    }
+    return t;
+}
+
 class LocalTransport final : public Transport {
 public:
-    int32_t TimeoutMs() const override { return 1000; }
+    explicit LocalTransport(bus::Timing timing) : timing_(timing) {}
+
+    int32_t Configure(int32_t rate, int32_t timeoutMs) override
+    {
+        if (!bus::BaudCode(rate))
+            return Q417_E_RATE;
+        if (timeoutMs < 1 || timeoutMs > MaxTimeoutMs)
+            return Q417_E_PARAM;
+        Bus().SetRate(rate);
+        timeoutMs_ = timeoutMs;
+        return Q417_OK;
+    }
+
+    int32_t TimeoutMs() const override { return timeoutMs_; }
 
     int32_t Exchange(const wire::Request &request, wire::Reply &reply) override
     {
-        // No module at that address: no reply. Waiting would change nothing
-        // in-process, so the time-out is reported at once.
+        // Deadlines from the call's start: the model's time is the whole
+        // exchange, not something added after our own work.
+        const Clock::time_point start = Clock::now();
+        const auto timeout = std::chrono::milliseconds(timeoutMs_);
         const auto r = Bus().Handle(request);
         if (!r)
-            return Q417_E_TIMEOUT;
+            return Silence(start + timeout);
+        const auto cost = bus::ExchangeTime(Bus().Rate(), timing_.turnaround);
+        // The module acted on the request even when its reply comes too
+        // late for the master, as on the bus.
+        if (timing_.real && cost > timeout)
+            return Silence(start + timeout);
+        if (timing_.real)
+            std::this_thread::sleep_until(start + cost);
         reply = *r;
         return Q417_OK;
     }
+
+private:
+    int32_t Silence(Clock::time_point deadline) const
+    {
+        if (timing_.real)
+            std::this_thread::sleep_until(deadline);
+        return Q417_E_TIMEOUT;
+    }
+
+    bus::Timing timing_;
+    int32_t timeoutMs_ = DefaultTimeoutMs;
 };
 
 } // namespace
 
 std::unique_ptr<Transport> OpenLocal()
 {
-    return std::make_unique<LocalTransport>();
+    // A defined rate from Init on, as a serial line gets.
+    Bus().SetRate(bus::DefaultRate);
+    return std::make_unique<LocalTransport>(TimingFromEnvironment());
 }
 
 } // namespace drv

@@ -1,5 +1,6 @@
 // The LAN converter: one request frame per UDP datagram to the converter,
-// one reply frame back.
+// one reply frame back; and the converter's bus rate, set by a configuration
+// datagram it acknowledges.
 #include "Transport.h"
 
 #include "Socket.h"
@@ -7,6 +8,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <random>
 
 namespace drv {
 
@@ -22,10 +24,30 @@ bool CrcHolds(std::span<const uint8_t> frame)
     return frame[frame.size() - 2] == (crc & 0xFF) && frame[frame.size() - 1] == (crc >> 8);
 }
 
+// The first sequence number of a connection's configuration requests:
+// somewhere new each time, so that an acknowledgement an earlier session
+// left in the converter's path is unlikely to fit.
+uint8_t FirstConfigSeq()
+{
+    try {
+        return uint8_t(std::random_device{}());
+    } catch (...) {
+        return uint8_t(Clock::now().time_since_epoch().count());
+    }
+}
+
+// What one datagram from the converter means to the transaction waiting.
+enum class Verdict {
+    Taken,   /**< the awaited answer */
+    Skip,    /**< a valid datagram for another transaction: keep waiting */
+    Junk,    /**< no datagram we know */
+    Damaged  /**< the awaited kind with a bad CRC: ends the wait */
+};
+
 class UdpTransport final : public Transport {
 public:
     UdpTransport(net::Handle socket, const net::Peer &peer, int32_t timeoutMs)
-        : socket_(socket), peer_(peer), timeoutMs_(timeoutMs)
+        : socket_(socket), peer_(peer), timeoutMs_(timeoutMs), configSeq_(FirstConfigSeq())
     {
     }
     ~UdpTransport() override { net::Close(socket_); }
@@ -34,19 +56,82 @@ public:
 
     int32_t TimeoutMs() const override { return timeoutMs_; }
 
+    // The converter decides which rates it runs at; a rate that cannot even
+    // be written into the datagram is refused here. The reply time-out stays
+    // Init's: it covers the network to the converter as well as the bus.
+    int32_t Configure(int32_t rate, int32_t timeoutMs) override
+    {
+        (void)timeoutMs;
+        if (rate <= 0)
+            return Q417_E_RATE;
+        const wire::ConverterConfig config{++configSeq_, uint32_t(rate)};
+        wire::ConverterAck ack;
+        const int32_t r = Transact(wire::Encode(config), [&](std::span<const uint8_t> got) {
+            switch (wire::Decode(got, ack)) {
+            case wire::Decoded::Ok:
+                // A late acknowledgement of an earlier request says nothing
+                // of this one.
+                return ack.seq == config.seq ? Verdict::Taken : Verdict::Skip;
+            case wire::Decoded::BadCrc:
+            case wire::Decoded::BadStart:
+                if (got.size() == wire::ConfigAckSize && !CrcHolds(got))
+                    return Verdict::Damaged;
+                break;
+            case wire::Decoded::BadSize:
+                break;
+            }
+            wire::Reply late;
+            return wire::Decode(got, late) == wire::Decoded::Ok ? Verdict::Skip : Verdict::Junk;
+        });
+        if (r != Q417_OK)
+            return r;
+        if (ack.result != uint8_t(wire::ConfigResult::Accepted) || ack.rate != config.rate)
+            return Q417_E_CONV_RATE;
+        return Q417_OK;
+    }
+
     int32_t Exchange(const wire::Request &request, wire::Reply &reply) override
+    {
+        return Transact(wire::Encode(request), [&](std::span<const uint8_t> got) {
+            wire::Reply r;
+            switch (wire::Decode(got, r)) {
+            case wire::Decoded::BadCrc:
+                // A datagram is a whole frame: a damaged one is this
+                // exchange's reply, damaged, not a boundary we missed.
+                return Verdict::Damaged;
+            case wire::Decoded::BadStart:
+                // The CRC covers the start byte too: a reply whose start
+                // byte was hit is as damaged as one hit anywhere else.
+                return got.size() == wire::ReplySize && !CrcHolds(got) ? Verdict::Damaged
+                                                                       : Verdict::Junk;
+            case wire::Decoded::BadSize:
+                return Verdict::Junk;
+            case wire::Decoded::Ok:
+                break;
+            }
+            // A late reply to an earlier request or a duplicate: keep waiting.
+            if (r.seq != request.seq || r.address != request.address)
+                return Verdict::Skip;
+            reply = r;
+            return Verdict::Taken;
+        });
+    }
+
+private:
+    // Sends one datagram and waits, at most the time-out, for the datagram
+    // from the converter that `judge` takes.
+    template <typename Judge> int32_t Transact(std::span<const uint8_t> out, Judge judge)
     {
         const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs_);
         Drain();
 
-        const wire::RequestFrame frame = wire::Encode(request);
-        long sent = net::Send(socket_, frame.data(), frame.size());
+        long sent = net::Send(socket_, out.data(), out.size());
         // A refusal left over from an earlier datagram (ICMP port
         // unreachable) surfaces on the next send; it says nothing about
         // this one.
         if (sent < 0 && net::LastFailure() == net::Failure::Refused)
-            sent = net::Send(socket_, frame.data(), frame.size());
-        if (sent != long(frame.size()))
+            sent = net::Send(socket_, out.data(), out.size());
+        if (sent != long(out.size()))
             return sent < 0 && net::LastFailure() == net::Failure::Refused ? Q417_E_TIMEOUT
                                                                            : Q417_E_IO;
 
@@ -73,35 +158,21 @@ public:
             if (from != peer_)
                 continue;
             const std::size_t got = std::min<std::size_t>(std::size_t(n), sizeof buf);
-            wire::Reply r;
-            switch (wire::Decode(std::span<const uint8_t>(buf, got), r)) {
-            case wire::Decoded::BadCrc:
-                // A datagram is a whole frame: a damaged one is this
-                // exchange's reply, damaged, not a boundary we missed.
+            switch (judge(std::span<const uint8_t>(buf, got))) {
+            case Verdict::Taken:
+                return Q417_OK;
+            case Verdict::Damaged:
                 return Q417_E_CRC;
-            case wire::Decoded::BadStart:
-                // The CRC covers the start byte too: a reply whose start
-                // byte was hit is as damaged as one hit anywhere else.
-                if (got == wire::ReplySize && !CrcHolds(std::span<const uint8_t>(buf, got)))
-                    return Q417_E_CRC;
+            case Verdict::Junk:
                 sawJunk = true;
-                continue;
-            case wire::Decoded::BadSize:
-                sawJunk = true;
-                continue;
-            case wire::Decoded::Ok:
+                break;
+            case Verdict::Skip:
                 break;
             }
-            // A late reply to an earlier request or a duplicate: keep waiting.
-            if (r.seq != request.seq || r.address != request.address)
-                continue;
-            reply = r;
-            return Q417_OK;
         }
         return sawJunk ? Q417_E_FRAME : Q417_E_TIMEOUT;
     }
 
-private:
     // Replies that arrived after their exchange gave up would otherwise sit
     // in the socket's queue ahead of the next reply.
     void Drain()
@@ -119,6 +190,7 @@ private:
     net::Handle socket_;
     net::Peer peer_;
     int32_t timeoutMs_;
+    uint8_t configSeq_; /**< of the last configuration request */
 };
 
 } // namespace

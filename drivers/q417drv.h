@@ -75,6 +75,7 @@ enum {
     Q417_E_IPADDR = 11,     /* the IP address text is not a dotted IPv4 address */
     Q417_E_BUSY = 12,       /* the connection is already open */
     Q417_E_PORT_TAKEN = 13, /* another program holds the serial port */
+    Q417_E_CONV_RATE = 14,  /* the LAN converter refused the bus speed */
     Q417_E_MOD_CMD = 20,    /* the module does not know the command */
     Q417_E_MOD_REG = 21,    /* the module has no such register */
     Q417_E_MOD_VALUE = 22,  /* the module refused the value */
@@ -127,7 +128,11 @@ static inline const char *q417_params_text(const int32_t *params)
 /* SetConfig sets the bus speed in Bd. `timeout` is the time in ms the
  * driver waits for a module's reply; `retries`, always 2 from the program,
  * is how many further attempts the interface hardware may make on a
- * corrupted frame (drivers that cannot retry ignore it). */
+ * corrupted frame (drivers that cannot retry ignore it).
+ * Kind 4 tells the converter the speed and blocks until it acknowledges,
+ * at most for Init's time-out: Q417_E_CONV_RATE when it refuses the speed,
+ * Q417_E_TIMEOUT when no acknowledgement comes. On any failure the previous
+ * setting stays in force. */
 typedef int32_t(Q417_CALL *q417_setconfig_fn)(int32_t handle, int32_t rate, int32_t timeout,
                                               int32_t retries);
 

@@ -47,6 +47,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size)
     const std::span<const uint8_t> all(data, size);
     Accepted<wire::RequestFrame, wire::Request>(all);
     Accepted<wire::ReplyFrame, wire::Reply>(all);
+    Accepted<wire::ConfigFrame, wire::ConverterConfig>(all);
+    Accepted<wire::ConfigAckFrame, wire::ConverterAck>(all);
     if (size == 0)
         return 0;
 
@@ -63,6 +65,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size)
         wire::Reply r{data[0], data[1], data[2], data[3], {data[5], data[6], data[7], data[8]}};
         wire::Reply r2;
         FUZZ_CHECK(wire::Decode(wire::Encode(r), r2) == wire::Decoded::Ok && r2 == r);
+        const uint32_t rate = uint32_t(data[5]) | uint32_t(data[6]) << 8 |
+                              uint32_t(data[7]) << 16 | uint32_t(data[8]) << 24;
+        wire::ConverterConfig c{data[0], rate}, c2;
+        FUZZ_CHECK(wire::Decode(wire::Encode(c), c2) == wire::Decoded::Ok && c2 == c);
+        wire::ConverterAck a{data[0], data[1], rate}, a2;
+        FUZZ_CHECK(wire::Decode(wire::Encode(a), a2) == wire::Decoded::Ok && a2 == a);
         // One flipped bit anywhere is never accepted as a good frame.
         auto bad = wire::Encode(q);
         bad[data[4] % bad.size()] ^= uint8_t(1u << (data[3] % 8));

@@ -1,5 +1,6 @@
 // The wire frames and the simulated module that our drivers and the
 // simulator share.
+#include "BusTiming.h"
 #include "SimModule.h"
 #include "Wire.h"
 #include "q417drv.h"
@@ -76,6 +77,36 @@ TEST(Wire, EveryBitFlipIsRejected)
         Reply r;
         EXPECT_NE(Decode(bad, r), Decoded::Ok) << "bit " << bit;
     }
+}
+
+// The converter's datagrams: the rate little-endian as the documented
+// layout says, decoded only whole, and never mistaken for a module frame or
+// for each other.
+TEST(Wire, ConverterDatagrams)
+{
+    const ConfigFrame c = Encode(ConverterConfig{0x81, 115200});
+    EXPECT_EQ(c, (ConfigFrame{ConfigStart, 0x81, 0x00, 0xC2, 0x01, 0x00, c[6], c[7]}));
+    const ConfigAckFrame a = Encode(ConverterAck{0x81, 1, 9600});
+    EXPECT_EQ(a, (ConfigAckFrame{ConfigAckStart, 0x81, 1, 0x80, 0x25, 0x00, 0x00, a[7], a[8]}));
+
+    ConverterConfig cb;
+    ASSERT_EQ(Decode(c, cb), Decoded::Ok);
+    EXPECT_EQ(cb, (ConverterConfig{0x81, 115200}));
+    ConverterAck ab;
+    ASSERT_EQ(Decode(a, ab), Decoded::Ok);
+    EXPECT_EQ(ab, (ConverterAck{0x81, 1, 9600}));
+
+    ConfigAckFrame bad = a;
+    bad[4] ^= 0x01;
+    EXPECT_EQ(Decode(bad, ab), Decoded::BadCrc);
+    std::vector<uint8_t> longer(c.begin(), c.end());
+    longer.push_back(0);
+    EXPECT_EQ(Decode(longer, cb), Decoded::BadSize);
+
+    Reply rp;
+    EXPECT_NE(Decode(a, cb), Decoded::Ok);
+    EXPECT_NE(Decode(Encode(Reply{}), ab), Decoded::Ok);
+    EXPECT_NE(Decode(a, rp), Decoded::Ok);
 }
 
 TEST(Wire, ScannerFindsFramesInAStream)
@@ -173,15 +204,18 @@ TEST(SimModule, NewAddressAndBaudApplyAtRestart)
     ASSERT_EQ(bus.Handle(Rq(103, 0, {63, 63, 7, 7}))->status, 0);
     ASSERT_EQ(bus.Handle(Rq(103, 0, {62, 62, 6, 6}))->status, 0);
     ASSERT_EQ(bus.Handle(Rq(103, 0, {32, 32, 0x81, 0x81}))->status, 0);
-    // The read-back at the old address still works.
+    // The read-back at the old address and rate still works.
     EXPECT_EQ(bus.Handle(Rq(102, 0, {63, 63}))->d[2], 7);
     EXPECT_FALSE(bus.Handle(Rq(100, 0, {}, 7)));
+    EXPECT_FALSE(bus.Handle(Rq(100, 0), 38400));
 
     SimModule &m = bus.Modules().front();
     ASSERT_EQ(bus.Handle(Rq(101, 0))->status, 0);
     EXPECT_EQ(m.Status(), 0u);
     m.Restart();
     EXPECT_FALSE(bus.Handle(Rq(100, 0)));
+    EXPECT_FALSE(bus.Handle(Rq(100, 0, {}, 7))) << "still at 9600 Bd, the module at 38400";
+    bus.SetRate(38400);
     const auto r = bus.Handle(Rq(100, 0, {}, 7));
     ASSERT_TRUE(r);
     EXPECT_EQ(r->address, 7);
@@ -211,4 +245,59 @@ TEST(SimModule, InputsFollowTheirSource)
     const uint32_t a = m.Inputs(), b = m.Inputs();
     EXPECT_NE(a, b);
     EXPECT_EQ(__builtin_popcount(a), 1);
+}
+
+// Two modules at different rates share one bus: the master reaches each
+// only at its rate, and a link with a rate of its own (the pty beside the
+// converter) does not move the bus's.
+TEST(SimBus, EachModuleHearsOnlyAtItsOwnRate)
+{
+    SimBus bus;
+    bus.Add(SimModule(1));
+    bus.Add(SimModule(2, 8));
+    EXPECT_EQ(bus.Rate(), 9600) << "before the master sets one";
+    EXPECT_TRUE(bus.Handle(Rq(100, 0, {}, 1)));
+    EXPECT_FALSE(bus.Handle(Rq(100, 0, {}, 2)));
+
+    bus.SetRate(115200);
+    EXPECT_FALSE(bus.Handle(Rq(100, 0, {}, 1)));
+    EXPECT_TRUE(bus.Handle(Rq(100, 0, {}, 2)));
+    EXPECT_TRUE(bus.Handle(Rq(100, 0, {}, 1), 9600));
+    EXPECT_EQ(bus.Rate(), 115200);
+    // A rate that is not a module rate reaches nobody.
+    EXPECT_FALSE(bus.Handle(Rq(100, 0, {}, 1), 14400));
+    EXPECT_FALSE(bus.Handle(Rq(100, 0, {}, 2), 0));
+
+    // A second module at address 1, at 115200 Bd: each of the two hears
+    // only its own rate, and keeps its own registers.
+    bus.Add(SimModule(1, 8));
+    ASSERT_EQ(bus.Handle(Rq(103, 0, {33, 33, 0x11, 0x11}))->status, 0);
+    EXPECT_EQ(bus.Handle(Rq(102, 0, {33, 33}), 9600)->d[2], 0xFF);
+    EXPECT_EQ(bus.Handle(Rq(102, 0, {33, 33}))->d[2], 0x11);
+}
+
+// Worked by hand: 10 bits a byte, 12 request and 11 reply bytes.
+TEST(BusTiming, ExchangeCostsBothFramesAndTheTurnaround)
+{
+    using std::chrono::microseconds;
+    using std::chrono::duration_cast;
+    EXPECT_EQ(bus::WireTime(12, 9600), microseconds(12500));
+    EXPECT_EQ(duration_cast<microseconds>(bus::ExchangeTime(9600, bus::DefaultTurnaround)),
+              microseconds(24958)); // 230 bits / 9600 Bd + 1 ms
+    EXPECT_EQ(duration_cast<microseconds>(bus::ExchangeTime(115200, microseconds(0))),
+              microseconds(1996));
+    EXPECT_EQ(bus::WireTime(12, 600), std::chrono::milliseconds(200));
+    // Rounded up, so that no reply leaves before its time.
+    EXPECT_EQ(bus::WireTime(1, 115200).count(), 86806);
+
+    EXPECT_EQ(bus::BaudCode(115200), 8);
+    EXPECT_EQ(bus::BaudCode(600), 0);
+    for (int32_t bd : {0, -9600, 14400, 230400})
+        EXPECT_FALSE(bus::BaudCode(bd)) << bd;
+    EXPECT_EQ(bus::Rate(9), 0);
+
+    EXPECT_EQ(bus::ParseTurnaroundMs("0"), microseconds(0));
+    for (const char *bad : {"", "-1", "1001", "2ms", " 3"})
+        EXPECT_FALSE(bus::ParseTurnaroundMs(bad)) << bad;
+    EXPECT_FALSE(bus::ParseTimingMode("off"));
 }

@@ -10,7 +10,7 @@ constexpr uint8_t FirstChannelRegister = 32;
 constexpr uint8_t LastChannelRegister = 43;
 constexpr uint8_t BaudRegister = 62;
 constexpr uint8_t AddressRegister = 63;
-constexpr uint8_t MaxBaudCode = 8;
+constexpr uint8_t MaxBaudCode = uint8_t(std::size(bus::Rates) - 1);
 constexpr uint8_t ChannelsSub = 64;
 
 uint32_t Word(const std::array<uint8_t, 4> &d)
@@ -189,8 +189,16 @@ SimModule *SimBus::Find(uint8_t address)
 
 std::optional<wire::Reply> SimBus::Handle(const wire::Request &request)
 {
-    SimModule *m = Find(request.address);
-    if (m == nullptr)
-        return std::nullopt;
-    return m->Handle(request);
+    return Handle(request, rate_);
+}
+
+std::optional<wire::Reply> SimBus::Handle(const wire::Request &request, int32_t bd)
+{
+    // Modules at one address but different rates never hear each other's
+    // requests, so a bus may hold several.
+    for (SimModule &m : modules_) {
+        if (m.Address() == request.address && bus::Rate(m.BaudCode()) == bd)
+            return m.Handle(request);
+    }
+    return std::nullopt;
 }

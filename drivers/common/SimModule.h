@@ -2,6 +2,7 @@
 // simulator answer with. Single-threaded; the owner serialises access.
 #pragma once
 
+#include "BusTiming.h"
 #include "Wire.h"
 
 #include <array>
@@ -63,15 +64,28 @@ private:
     unsigned patternStep_ = 0;
 };
 
-// Modules sharing one bus: a request reaches the module at its address; no
-// module there means no reply.
+// Modules sharing one bus: a request reaches the module at its address,
+// and that module hears it only when the bus runs at the module's own rate;
+// at any other its receiver sees framing errors. No module there, or one at
+// another rate, means no reply. Modules at one address and different rates
+// each hear only their own.
 class SimBus {
 public:
     SimModule &Add(SimModule module);
+    // At the bus's rate (Rate()), or at `bd` where a link has a rate of its
+    // own (a serial line next to the converter's UDP).
     std::optional<wire::Reply> Handle(const wire::Request &request);
-    SimModule *Find(uint8_t address);
+    std::optional<wire::Reply> Handle(const wire::Request &request, int32_t bd);
+    SimModule *Find(uint8_t address); // the first at that address, at any rate
     std::vector<SimModule> &Modules() { return modules_; }
+
+    // The rate the master drives the bus at, in Bd (one of bus::Rates).
+    // Until the master sets one: bus::DefaultRate, 9600 Bd, what modules
+    // leave the factory with.
+    void SetRate(int32_t bd) { rate_ = bd; }
+    int32_t Rate() const { return rate_; }
 
 private:
     std::vector<SimModule> modules_;
+    int32_t rate_ = bus::DefaultRate;
 };

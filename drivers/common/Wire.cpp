@@ -70,6 +70,53 @@ Decoded Decode(std::span<const uint8_t> f, Reply &out)
     return d;
 }
 
+namespace {
+
+void PutRate(uint8_t *at, uint32_t bd)
+{
+    for (int i = 0; i < 4; ++i)
+        at[i] = uint8_t(bd >> (8 * i));
+}
+
+uint32_t GetRate(std::span<const uint8_t> at)
+{
+    return uint32_t(at[0]) | uint32_t(at[1]) << 8 | uint32_t(at[2]) << 16 | uint32_t(at[3]) << 24;
+}
+
+} // namespace
+
+ConfigFrame Encode(const ConverterConfig &c)
+{
+    ConfigFrame f{ConfigStart, c.seq};
+    PutRate(&f[2], c.rate);
+    Seal(f);
+    return f;
+}
+
+ConfigAckFrame Encode(const ConverterAck &a)
+{
+    ConfigAckFrame f{ConfigAckStart, a.seq, a.result};
+    PutRate(&f[3], a.rate);
+    Seal(f);
+    return f;
+}
+
+Decoded Decode(std::span<const uint8_t> f, ConverterConfig &out)
+{
+    const Decoded d = Check(f, ConfigStart, ConfigSize);
+    if (d == Decoded::Ok)
+        out = ConverterConfig{f[1], GetRate(f.subspan(2, 4))};
+    return d;
+}
+
+Decoded Decode(std::span<const uint8_t> f, ConverterAck &out)
+{
+    const Decoded d = Check(f, ConfigAckStart, ConfigAckSize);
+    if (d == Decoded::Ok)
+        out = ConverterAck{f[1], f[2], GetRate(f.subspan(3, 4))};
+    return d;
+}
+
 void FrameScanner::Feed(std::span<const uint8_t> bytes)
 {
     // Bounded: a line that streams noise without frames cannot grow it.

@@ -48,6 +48,38 @@ enum class Decoded { Ok, BadStart, BadSize, BadCrc };
 Decoded Decode(std::span<const uint8_t> frame, Request &out);
 Decoded Decode(std::span<const uint8_t> frame, Reply &out);
 
+// Converter configuration, UDP only: the LAN converter drives the bus at the
+// rate it was last told (9600 Bd until then) and acknowledges each request.
+// Its own start bytes and sizes keep it apart from the module frames. The
+// rate travels little-endian, as the CRC does.
+inline constexpr uint8_t ConfigStart = 0xC3;
+inline constexpr uint8_t ConfigAckStart = 0x3C;
+inline constexpr std::size_t ConfigSize = 8;
+inline constexpr std::size_t ConfigAckSize = 9;
+
+struct ConverterConfig {
+    uint8_t seq = 0;   /**< matches the acknowledgement to its request */
+    uint32_t rate = 0; /**< bus rate asked for, Bd */
+    bool operator==(const ConverterConfig &) const = default;
+};
+
+enum class ConfigResult : uint8_t { Accepted = 0, InvalidRate = 1 };
+
+struct ConverterAck {
+    uint8_t seq = 0;    /**< the request's */
+    uint8_t result = 0; /**< a ConfigResult; any other value is a refusal too */
+    uint32_t rate = 0;  /**< the rate in force after the request, Bd */
+    bool operator==(const ConverterAck &) const = default;
+};
+
+using ConfigFrame = std::array<uint8_t, ConfigSize>;
+using ConfigAckFrame = std::array<uint8_t, ConfigAckSize>;
+
+ConfigFrame Encode(const ConverterConfig &c);
+ConfigAckFrame Encode(const ConverterAck &a);
+Decoded Decode(std::span<const uint8_t> frame, ConverterConfig &out);
+Decoded Decode(std::span<const uint8_t> frame, ConverterAck &out);
+
 // Finds frames of one kind in a byte stream: hunts for the start byte,
 // takes `size` bytes and checks the CRC; on a bad CRC it drops that start
 // byte and hunts again, so noise before a frame costs nothing.

@@ -1,5 +1,6 @@
 // The seven entries called directly, as a host other than our program
 // might call them: argument checks, handle life and the error texts.
+#include "SimProcess.h"
 #include "Text.h"
 #include "q417drv.h"
 
@@ -16,6 +17,7 @@
 #include <array>
 #include <cerrno>
 #include <climits>
+#include <optional>
 #include <set>
 #include <string>
 #include <utility>
@@ -80,7 +82,8 @@ public:
     }
 
     // Init in the kind's own form, with arguments that open successfully.
-    int32_t Init(int32_t *handle, int32_t comPort = 7)
+    // Kind 4 reaches a converter at UDP `lanPort` on 127.0.0.1.
+    int32_t Init(int32_t *handle, int32_t comPort = 7, int32_t lanPort = 9)
     {
         switch (info_.kind) {
         case 0:
@@ -88,10 +91,9 @@ public:
         case 1:
             return reinterpret_cast<q417_init_port_fn>(init_)(handle, 0x300);
         case 4: {
-            // Nothing is sent to this address by these tests.
             int32_t params[Q417_PARAMS_LEN] = {};
             q417_params_set_text(params, "127.0.0.1");
-            params[1] = 9;
+            params[1] = lanPort;
             params[2] = 200;
             return reinterpret_cast<q417_init_params_fn>(init_)(handle, params);
         }
@@ -207,8 +209,14 @@ TEST_P(Entries, DoneEndsTheHandleForGood)
 
 TEST_P(Entries, GetConfigReportsWhatSetConfigSet)
 {
+    // The LAN driver's SetConfig needs a converter that acknowledges.
+    std::optional<simtest::SimProcess> sim;
+    if (GetParam().kind == 4) {
+        sim.emplace(SIM_EXE, std::vector<std::string>{"--udp-port", "0"});
+        ASSERT_TRUE(sim->Ready()) << sim->Failure();
+    }
     int32_t h = 0;
-    ASSERT_EQ(lib_.Init(&h), Q417_OK);
+    ASSERT_EQ(lib_.Init(&h, 7, sim ? sim->UdpPort() : 9), Q417_OK);
     ASSERT_EQ(lib_.SetConfig(h, 19200, 250, 2), Q417_OK);
     int32_t rate = 0, timeout = 0, retries = 0;
     EXPECT_EQ(lib_.GetConfig(h, &rate, &timeout, &retries), Q417_OK);
@@ -219,6 +227,13 @@ TEST_P(Entries, GetConfigReportsWhatSetConfigSet)
     EXPECT_EQ(lib_.GetConfig(h, nullptr, &timeout, nullptr), Q417_OK);
     EXPECT_EQ(timeout, 250);
     EXPECT_EQ(lib_.GetConfig(h, nullptr, nullptr, nullptr), Q417_OK);
+    if (sim) {
+        // A rate the converter refuses leaves the one it runs at in force.
+        EXPECT_EQ(lib_.SetConfig(h, 12345, 100, 2), Q417_E_CONV_RATE);
+        EXPECT_EQ(lib_.GetConfig(h, &rate, &timeout, nullptr), Q417_OK);
+        EXPECT_EQ(rate, 19200);
+        EXPECT_EQ(timeout, 250);
+    }
     EXPECT_EQ(lib_.Done(&h), Q417_OK);
 }
 
@@ -227,15 +242,15 @@ TEST_P(Entries, EveryCodeHasAShortCzechText)
     EXPECT_EQ(lib_.Text(0), "V pořádku");
     EXPECT_EQ(lib_.Text(9), "požadavek nelze sestavit");
     EXPECT_EQ(lib_.Text(10), "ovladač není načten nebo chybný typ rozhraní");
-    const std::string unknown = lib_.Text(14);
+    const std::string unknown = lib_.Text(19);
     EXPECT_EQ(unknown, "neznámý chybový kód ovladače");
-    for (int32_t other : {19, 24, 99, 100, 255, 1000, -1, INT32_MIN, INT32_MAX})
+    for (int32_t other : {15, 24, 99, 100, 255, 1000, -1, INT32_MIN, INT32_MAX})
         EXPECT_EQ(lib_.Text(other), unknown) << other;
 
     // Each of the library's own codes says something of its own, in
     // characters the code page holds (an unmappable one would come back '?').
     std::set<std::string> seen;
-    for (int32_t code : {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 20, 21, 22, 23}) {
+    for (int32_t code : {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 20, 21, 22, 23}) {
         const std::string t = lib_.Text(code);
         EXPECT_NE(t, unknown) << code;
         EXPECT_FALSE(t.empty() || t[0] == '(') << code << ": " << t;

@@ -101,25 +101,51 @@ struct Socket {
     }
 };
 
-// Receives one request on `converter` and hands it, with the driver's
-// address, to `answer`, on a thread of its own while the driver waits.
+// What a converter answers to a configuration datagram: by default it
+// takes the rate, as a real one does for a rate its bus can run at.
+using Configure = std::function<void(const Socket &converter, const wire::ConverterConfig &,
+                                     const sockaddr_in &driver)>;
+
+void Acknowledge(const Socket &converter, const wire::ConverterAck &ack, const sockaddr_in &to)
+{
+    const wire::ConfigAckFrame f = wire::Encode(ack);
+    ::sendto(converter.fd, reinterpret_cast<const char *>(f.data()), int(f.size()), 0,
+             reinterpret_cast<const sockaddr *>(&to), sizeof to);
+}
+
+void AcceptRate(const Socket &converter, const wire::ConverterConfig &c, const sockaddr_in &driver)
+{
+    Acknowledge(converter, {c.seq, uint8_t(wire::ConfigResult::Accepted), c.rate}, driver);
+}
+
+// Receives datagrams on `converter` until one request comes and hands it,
+// with the driver's address, to `answer`, on a thread of its own while the
+// driver waits; configuration datagrams before it go to `configure`.
 class FakeConverter {
 public:
     using Answer = std::function<void(const Socket &converter, const wire::Request &,
                                       const sockaddr_in &driver)>;
-    explicit FakeConverter(Answer answer)
-        : thread_([this, answer] {
-              if (!WaitReadable(converter.fd, 2000))
+    explicit FakeConverter(Answer answer, Configure configure = AcceptRate)
+        : thread_([this, answer, configure] {
+              while (WaitReadable(converter.fd, 2000)) {
+                  uint8_t buf[64];
+                  sockaddr_in from{};
+                  AddrLen len = sizeof from;
+                  const auto n = ::recvfrom(converter.fd, reinterpret_cast<char *>(buf), sizeof buf,
+                                            0, reinterpret_cast<sockaddr *>(&from), &len);
+                  if (n <= 0)
+                      return;
+                  const std::span<const uint8_t> got(buf, std::size_t(n));
+                  wire::ConverterConfig c;
+                  if (wire::Decode(got, c) == wire::Decoded::Ok) {
+                      configure(converter, c, from);
+                      continue;
+                  }
+                  wire::Request rq;
+                  if (wire::Decode(got, rq) == wire::Decoded::Ok)
+                      answer(converter, rq, from);
                   return;
-              uint8_t buf[64];
-              sockaddr_in from{};
-              AddrLen len = sizeof from;
-              const auto n = ::recvfrom(converter.fd, reinterpret_cast<char *>(buf), sizeof buf,
-                                        0, reinterpret_cast<sockaddr *>(&from), &len);
-              wire::Request rq;
-              if (n > 0 && wire::Decode(std::span<const uint8_t>(buf, std::size_t(n)), rq) ==
-                               wire::Decoded::Ok)
-                  answer(converter, rq, from);
+              }
           })
     {
     }
@@ -211,6 +237,57 @@ TEST(LanExchange, EachConnectionStartsItsSequenceAnew)
         first.insert(rq->seq);
     }
     EXPECT_GT(first.size(), 1u);
+}
+
+// The converter is told the rate and must say yes to this very request: a
+// stranger's or an earlier request's acceptance is not taken, and its
+// refusal is a status of its own, not a time-out.
+TEST(LanConfig, OnlyTheConvertersAnswerToThisRequestCounts)
+{
+    Socket stranger;
+    std::vector<uint32_t> asked;
+    {
+        FakeConverter conv(
+            [](const Socket &converter, const wire::Request &rq, const sockaddr_in &driver) {
+                converter.SendTo(driver, ReplyTo(rq, 0x11));
+            },
+            [&](const Socket &converter, const wire::ConverterConfig &c,
+                const sockaddr_in &driver) {
+                asked.push_back(c.rate);
+                const uint8_t accepted = uint8_t(wire::ConfigResult::Accepted);
+                if (c.rate == 19200) {
+                    Acknowledge(converter, {c.seq, accepted, c.rate}, driver);
+                    return;
+                }
+                Acknowledge(stranger, {c.seq, accepted, c.rate}, driver);
+                Acknowledge(converter, {uint8_t(c.seq - 1), accepted, c.rate}, driver);
+                std::this_thread::sleep_for(20ms);
+                Acknowledge(converter, {c.seq, uint8_t(wire::ConfigResult::InvalidRate), 19200},
+                            driver);
+            });
+        Session s(ifLan);
+        ASSERT_EQ(s.OpenLan("127.0.0.1", ntohs(conv.converter.addr.sin_port), 1000), 0);
+        EXPECT_EQ(s.Configure(19200, 100), 0);
+        EXPECT_EQ(s.Configure(57600, 100), Q417_E_CONV_RATE);
+        EXPECT_EQ(s.Text(Q417_E_CONV_RATE), "převodník odmítl rychlost sběrnice");
+        EXPECT_EQ(s.Call(1, CmdReadStatus, SubNone).status, 0) << "the connection stays usable";
+    }
+    EXPECT_EQ(asked, (std::vector<uint32_t>{19200, 57600}));
+}
+
+// A converter that never acknowledges (an old one, or none at all behind a
+// silent port) has not been configured: a time-out, never success.
+TEST(LanConfig, ASilentConverterIsATimeOut)
+{
+    Socket converter;
+    Session s(ifLan);
+    ASSERT_EQ(s.OpenLan("127.0.0.1", ntohs(converter.addr.sin_port), 200), 0);
+    int32_t r = 0;
+    const auto took = Elapsed([&] { r = s.Configure(9600, 200); });
+    EXPECT_EQ(r, Q417_E_TIMEOUT);
+    EXPECT_GE(took, 195ms);
+    EXPECT_LE(took, 350ms);
+    EXPECT_EQ(s.Configure(0, 200), Q417_E_RATE) << "no rate to tell";
 }
 
 // 0 ms would give every exchange up before any converter could answer.

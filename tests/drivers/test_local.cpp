@@ -2,16 +2,31 @@
 // each holds one simulated module at address 1.
 #include "FakeLoader.h"
 #include "Session.h"
+#include "BusTiming.h"
 #include "SimModule.h"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstdlib>
+
 namespace {
+
+// The drivers read their timing from the environment at Init.
+void SetEnv(const char *name, const char *value)
+{
+#ifdef _WIN32
+    _putenv_s(name, value);
+#else
+    ::setenv(name, value, 1);
+#endif
+}
 
 class InProcess : public ::testing::TestWithParam<uint8_t> {
 protected:
     void SetUp() override
     {
+        SetEnv("Q417_TIMING", "none"); // none of these is about time
         ASSERT_EQ(s_.OpenPlain(), 0);
         ASSERT_EQ(s_.Configure(9600, 250), 0);
     }
@@ -79,5 +94,79 @@ TEST_P(InProcess, ModuleStateLastsAsLongAsTheLibrary)
 
 INSTANTIATE_TEST_SUITE_P(Kinds, InProcess, ::testing::Values(ifIsa, ifPci, ifUsb),
                          [](const auto &p) { return "Kind" + std::to_string(p.param); });
+
+using namespace std::chrono_literals;
+using Us = std::chrono::microseconds;
+
+template <typename F> Us Took(F &&f)
+{
+    const auto t0 = std::chrono::steady_clock::now();
+    f();
+    return std::chrono::duration_cast<Us>(std::chrono::steady_clock::now() - t0);
+}
+
+// What a shared machine may add; less than one more exchange at 9600 Bd, so
+// a wire time counted twice fails as surely as none.
+constexpr Us Slack = 15ms;
+
+// The bus's time, as the program meets it: the driver reads Q417_TIMING and
+// Q417_TURNAROUND_MS at Init.
+class InProcessTiming : public ::testing::Test {
+protected:
+    void Open(const char *timing, const char *turnaroundMs = "1")
+    {
+        s_.Close();
+        SetEnv("Q417_TIMING", timing);
+        SetEnv("Q417_TURNAROUND_MS", turnaroundMs);
+        ASSERT_EQ(s_.OpenPlain(), 0);
+    }
+    Session s_{ifUsb};
+};
+
+TEST_F(InProcessTiming, AnExchangeTakesItsWireTimeOnce)
+{
+    for (const char *turnaround : {"1", "10"}) {
+        ASSERT_NO_FATAL_FAILURE(Open("real", turnaround));
+        // Before any SetConfig the bus runs at 9600 Bd, the module's rate.
+        const Us floor = std::chrono::duration_cast<Us>(
+            bus::ExchangeTime(9600, std::chrono::milliseconds(std::atoi(turnaround))));
+        Us fastest = Us::max();
+        for (int i = 0; i < 3; ++i) {
+            Answer a;
+            const Us took = Took([&] { a = s_.Call(1, CmdReadStatus, SubNone); });
+            EXPECT_EQ(a.status, 0);
+            EXPECT_GE(took, floor) << "turnaround " << turnaround;
+            fastest = std::min(fastest, took);
+        }
+        EXPECT_LE(fastest, floor + Slack) << "turnaround " << turnaround;
+    }
+}
+
+TEST_F(InProcessTiming, AModuleAtAnotherRateIsSilentUntilTheMasterMatchesIt)
+{
+    constexpr int32_t TimeoutMs = 60;
+    ASSERT_NO_FATAL_FAILURE(Open("real"));
+    ASSERT_EQ(s_.Configure(19200, TimeoutMs), 0);
+    Answer a;
+    Us took = Took([&] { a = s_.Call(1, CmdReadIdentity, 0); });
+    EXPECT_EQ(a.status, Q417_E_TIMEOUT);
+    EXPECT_GE(took, std::chrono::milliseconds(TimeoutMs)) << "silence lasts the time-out";
+    EXPECT_LE(took, std::chrono::milliseconds(TimeoutMs) + Slack);
+
+    // No module runs at 14400 Bd: refused as the COM driver refuses it, and
+    // 19200 Bd stays in force.
+    EXPECT_EQ(s_.Configure(14400, TimeoutMs), Q417_E_RATE);
+    EXPECT_EQ(s_.Call(1, CmdReadIdentity, 0).status, Q417_E_TIMEOUT);
+    ASSERT_EQ(s_.Configure(9600, TimeoutMs), 0);
+    EXPECT_EQ(s_.Call(1, CmdReadIdentity, 0).status, 0);
+
+    // Without timing the rates still have to match; only the wait goes.
+    ASSERT_NO_FATAL_FAILURE(Open("none"));
+    EXPECT_EQ(s_.Call(1, CmdReadIdentity, 0).status, 0) << "a new Init starts at 9600 Bd";
+    ASSERT_EQ(s_.Configure(115200, TimeoutMs), 0);
+    took = Took([&] { a = s_.Call(1, CmdReadIdentity, 0); });
+    EXPECT_EQ(a.status, Q417_E_TIMEOUT);
+    EXPECT_LT(took, std::chrono::milliseconds(TimeoutMs / 2));
+}
 
 } // namespace

@@ -1,5 +1,6 @@
 // The LAN and COM drivers against the module simulator, through the
 // program's binding: over UDP on 127.0.0.1 and over a pseudo-terminal.
+#include "BusTiming.h"
 #include "Session.h"
 #include "SimProcess.h"
 
@@ -24,7 +25,7 @@ constexpr auto Slack = 150ms;
 class Simulated : public ::testing::TestWithParam<Link> {
 protected:
     // Starts the simulator with `extra` options and connects to it.
-    void Start(std::vector<std::string> extra = {})
+    void Start(std::vector<std::string> extra = {}, int32_t timeoutMs = TimeoutMs)
     {
         std::vector<std::string> args = {"--seed", "417"};
         if (GetParam() == Link::Lan) {
@@ -39,13 +40,13 @@ protected:
 
         if (GetParam() == Link::Lan) {
             ASSERT_NE(sim_->UdpPort(), 0);
-            ASSERT_EQ(s_.OpenLan("127.0.0.1", sim_->UdpPort(), TimeoutMs), 0);
+            ASSERT_EQ(s_.OpenLan("127.0.0.1", sim_->UdpPort(), timeoutMs), 0);
         } else {
             ASSERT_FALSE(sim_->Link().empty());
             ::setenv(("Q417_COM" + std::to_string(ComPort)).c_str(), sim_->Link().c_str(), 1);
             ASSERT_EQ(s_.OpenCom(ComPort), 0);
         }
-        ASSERT_EQ(s_.Configure(9600, TimeoutMs), 0);
+        ASSERT_EQ(s_.Configure(9600, timeoutMs), 0);
     }
 
     // Destroyed in reverse: the connection closes before the simulator
@@ -59,8 +60,52 @@ TEST_P(Simulated, IdentityIsWhatTheSimulatorAnnounced)
 {
     ASSERT_NO_FATAL_FAILURE(Start({"--module", "1", "--module", "9:6"}));
     ASSERT_EQ(sim_->Modules().size(), 2u);
-    for (const SimProcess::Module &m : sim_->Modules())
+    for (const SimProcess::Module &m : sim_->Modules()) {
+        // Each at its own rate: 9600 and 38400 Bd.
+        ASSERT_EQ(s_.Configure(uint32_t(bus::Rate(uint8_t(m.baudCode))), TimeoutMs), 0);
         EXPECT_EQ(s_.Identity(uint8_t(m.address)), m.name + ' ' + m.version);
+    }
+}
+
+// The master reaches a module only at the module's rate: the COM driver
+// through the rate it sets on the line, the LAN driver through the
+// converter it configures.
+TEST_P(Simulated, AModuleAtAnotherRateIsSilentUntilSetConfigMatchesIt)
+{
+    constexpr int32_t ShortTimeoutMs = 50; // four time-outs below
+    ASSERT_NO_FATAL_FAILURE(Start({"--module", "1", "--module", "2:8"}, ShortTimeoutMs));
+    EXPECT_EQ(s_.Call(2, CmdReadIdentity, 0).status, Q417_E_TIMEOUT);
+    EXPECT_EQ(s_.Call(1, CmdReadIdentity, 0).status, 0);
+    ASSERT_EQ(s_.Configure(115200, ShortTimeoutMs), 0);
+    EXPECT_EQ(s_.Call(1, CmdReadIdentity, 0).status, Q417_E_TIMEOUT);
+    EXPECT_EQ(s_.Call(2, CmdReadIdentity, 0).status, 0);
+    ASSERT_EQ(s_.Configure(19200, ShortTimeoutMs), 0);
+    EXPECT_EQ(s_.Call(1, CmdReadIdentity, 0).status, Q417_E_TIMEOUT);
+    EXPECT_EQ(s_.Call(2, CmdReadIdentity, 0).status, Q417_E_TIMEOUT);
+}
+
+// A whole exchange through the driver, with the simulator keeping wire
+// time: at least the floor, and a wire time counted twice at 9600 Bd
+// (25 ms more) fails the upper bound.
+TEST_P(Simulated, AnExchangeTakesItsWireTime)
+{
+    using Us = std::chrono::microseconds;
+    ASSERT_NO_FATAL_FAILURE(Start({"--timing", "real", "--module", "1", "--module", "2:8"}));
+    for (const auto &[bd, address] : {std::pair{9600, 1}, std::pair{115200, 2}}) {
+        ASSERT_EQ(s_.Configure(uint32_t(bd), TimeoutMs), 0);
+        const Us floor = std::chrono::ceil<Us>(bus::ExchangeTime(bd, bus::DefaultTurnaround));
+        Us fastest = Us::max();
+        for (int i = 0; i < 3; ++i) {
+            Answer a;
+            const auto t0 = std::chrono::steady_clock::now();
+            a = s_.Call(uint8_t(address), CmdReadStatus, SubNone);
+            const auto took = std::chrono::duration_cast<Us>(std::chrono::steady_clock::now() - t0);
+            EXPECT_EQ(a.status, 0) << bd;
+            EXPECT_GE(took, floor) << bd;
+            fastest = std::min(fastest, took);
+        }
+        EXPECT_LE(fastest, floor + 15ms) << bd;
+    }
 }
 
 TEST_P(Simulated, RegisterWriteReadsBack)
@@ -166,6 +211,27 @@ TEST_P(Simulated, LateReplyIsNotTakenForTheNextOne)
 
 INSTANTIATE_TEST_SUITE_P(Links, Simulated, ::testing::Values(Link::Lan, Link::Com),
                          [](const auto &p) { return p.param == Link::Lan ? "Lan" : "Com"; });
+
+// The converter drives the bus at the rate SetConfig told it, 9600 Bd
+// before that, so a module at 38400 Bd answers only in between; a rate it
+// refuses leaves the bus where it was.
+TEST(LanConverter, RunsTheBusAtTheRateItWasTold)
+{
+    SimProcess sim(SIM_EXE, {"--udp-port", "0", "--module", "1:6"});
+    ASSERT_TRUE(sim.Ready()) << sim.Failure();
+    Session s(ifLan);
+    ASSERT_EQ(s.OpenLan("127.0.0.1", sim.UdpPort(), TimeoutMs), 0);
+    EXPECT_EQ(s.Call(1, CmdReadStatus, SubNone).status, Q417_E_TIMEOUT);
+
+    ASSERT_EQ(s.Configure(38400, TimeoutMs), 0);
+    EXPECT_EQ(s.Call(1, CmdReadStatus, SubNone).status, 0);
+    EXPECT_EQ(s.Configure(12345, TimeoutMs), Q417_E_CONV_RATE);
+    EXPECT_EQ(s.Text(Q417_E_CONV_RATE), "převodník odmítl rychlost sběrnice");
+    EXPECT_EQ(s.Call(1, CmdReadStatus, SubNone).status, 0);
+
+    ASSERT_EQ(s.Configure(9600, TimeoutMs), 0);
+    EXPECT_EQ(s.Call(1, CmdReadStatus, SubNone).status, Q417_E_TIMEOUT);
+}
 
 TEST(LanInit, InvalidAddressTextIsRefused)
 {

@@ -1,5 +1,6 @@
 // The simulator as scripts and drivers see it: a child process spoken to in
 // raw frames over UDP on 127.0.0.1 and over its pseudo-terminal.
+#include "BusTiming.h"
 #include "Endpoint.h"
 #include "SimProcess.h"
 
@@ -66,11 +67,11 @@ TEST(SimUdp, IdentityMatchesStartLineAndEchoesSeq)
 
 TEST(SimUdp, EveryModuleAnswersAtItsAddressWithTheChosenInputs)
 {
-    SimProcess sim = StartSim({"--module", "3", "--module", "9:2", "--inputs", "fixed:DEADBEEF"});
+    SimProcess sim = StartSim({"--module", "3", "--module", "9:4", "--inputs", "fixed:DEADBEEF"});
     ASSERT_TRUE(sim.Ready());
     ASSERT_EQ(sim.StartLines().size(), 3u);
     EXPECT_TRUE(sim.StartLines()[0].starts_with("module 3 baud 4 name "));
-    EXPECT_TRUE(sim.StartLines()[1].starts_with("module 9 baud 2 name "));
+    EXPECT_TRUE(sim.StartLines()[1].starts_with("module 9 baud 4 name "));
 
     const Endpoint udp = Endpoint::Udp(sim.UdpPort());
     for (uint8_t address : {3, 9}) {
@@ -284,6 +285,7 @@ TEST(SimOptions, BadValuesExitWithCode2)
         {"--module", "1", "--module", "1"},                {"--inputs", "fixed:xyz"},
         {"--drop", "101"},       {"--delay", "50"},        {"--seed", "s"},
         {"--no-udp"},            {"--bogus"},              {"stray"},
+        {"--timing", "fast"},    {"--turnaround", "1001"}, {"--turnaround", "-1"},
     };
     for (const auto &args : bad) {
         SimProcess sim = StartSim(args);
@@ -292,6 +294,125 @@ TEST(SimOptions, BadValuesExitWithCode2)
         EXPECT_FALSE(sim.Stderr().empty()) << args[0];
     }
     // The same parser takes what is well formed.
-    SimProcess good = StartSim({"--module", "1:8", "--delay", "2.5:10", "--inputs", "fixed:0xff"});
+    SimProcess good = StartSim({"--module", "1:8", "--delay", "2.5:10", "--inputs", "fixed:0xff",
+                                "--timing", "real", "--turnaround", "0", "--module", "1:4"});
     EXPECT_TRUE(good.Ready());
+}
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using Us = std::chrono::microseconds;
+
+// What a shared machine may add to a reply's time; less than one more
+// exchange at 9600 Bd, so a wire time counted twice fails as surely as none.
+constexpr Us Slack = 15ms;
+
+Us Floor(int32_t bd, Ms turnaround = 1ms)
+{
+    return std::chrono::ceil<Us>(bus::ExchangeTime(bd, turnaround));
+}
+
+Us Since(Clock::time_point t0)
+{
+    return std::chrono::duration_cast<Us>(Clock::now() - t0);
+}
+
+} // namespace
+
+// The COM driver's rate is what it set on the line: the simulator reads it
+// from its side of the pseudo-terminal, so the master must see the speed set
+// on the slave. Each module hears only its own rate.
+TEST(SimPty, ModulesHearOnlyTheRateSetOnTheLine)
+{
+    SimProcess sim = StartSim({"--no-udp", "--pty", "--module", "1", "--module", "2:8"});
+    ASSERT_TRUE(sim.Ready());
+    EXPECT_TRUE(sim.StartLines()[1].starts_with("module 2 baud 8 name "));
+    const Endpoint pty = Endpoint::Pty(sim.Pty());
+    EXPECT_TRUE(pty.Ask(Identity(1, 1))) << "9600 Bd, module 1's rate";
+    EXPECT_FALSE(pty.Ask(Identity(2, 2), Quiet));
+    ASSERT_TRUE(pty.SetRate(115200));
+    EXPECT_FALSE(pty.Ask(Identity(3, 1), Quiet));
+    EXPECT_TRUE(pty.Ask(Identity(4, 2))) << "115200 Bd, module 2's rate";
+    ASSERT_TRUE(pty.SetRate(19200));
+    EXPECT_FALSE(pty.Ask(Identity(5, 1), Quiet));
+    EXPECT_FALSE(pty.Ask(Identity(6, 2), Quiet));
+}
+
+// A datagram leaves after the whole exchange's time (the converter's serial
+// leg); the pseudo-terminal's reply comes byte by byte at the line's rate.
+TEST(SimTiming, RepliesLeaveAfterTheirWireTime)
+{
+    SimProcess sim = StartSim({"--timing", "real", "--pty", "--module", "1", "--module", "2:8"});
+    ASSERT_TRUE(sim.Ready());
+    const Endpoint udp = Endpoint::Udp(sim.UdpPort());
+    const Endpoint pty = Endpoint::Pty(sim.Pty());
+    struct Case {
+        const Endpoint &to;
+        int32_t bd;
+        uint8_t address;
+        const char *what;
+    };
+    const Case cases[] = {{udp, 9600, 1, "UDP before any converter configuration"},
+                          {udp, 115200, 2, "UDP with the converter at 115200 Bd"},
+                          {pty, 9600, 1, "pty at 9600 Bd"},
+                          {pty, 115200, 2, "pty at 115200 Bd"}};
+    for (const Case &c : cases) {
+        if (&c != &cases[0]) {
+            ASSERT_TRUE(c.to.SetRate(c.bd)) << c.what;
+        }
+        Us fastest = Us::max();
+        for (uint8_t seq = 1; seq <= 3; ++seq) {
+            const auto t0 = Clock::now();
+            ASSERT_TRUE(c.to.Ask(Identity(seq, c.address))) << c.what;
+            const Us took = Since(t0);
+            EXPECT_GE(took, Floor(c.bd)) << c.what;
+            fastest = std::min(fastest, took);
+        }
+        EXPECT_LE(fastest, Floor(c.bd) + Slack) << c.what;
+    }
+
+    // Paced, not held back and written whole: at 9600 Bd the last byte
+    // comes ten byte times (10.4 ms) after the first.
+    ASSERT_TRUE(pty.SetRate(9600));
+    pty.Send(Identity(9, 1));
+    ASSERT_EQ(pty.Receive(1000ms, 1).size(), 1u);
+    const auto first = Clock::now();
+    ASSERT_EQ(pty.Receive(1000ms, wire::ReplySize - 1).size(), wire::ReplySize - 1);
+    EXPECT_GE(Since(first), 9ms);
+}
+
+// The faults of the command line act on replies that wait for their time.
+TEST(SimTiming, FaultsStillApply)
+{
+    const Us floor = Floor(9600);
+    for (const char *fault : {"--drop", "--corrupt", "--duplicate", "--delay"}) {
+        const std::string share = std::string(fault) == "--delay" ? "100:40" : "100";
+        SimProcess sim = StartSim({"--timing", "real", fault, share});
+        ASSERT_TRUE(sim.Ready()) << fault;
+        const Endpoint udp = Endpoint::Udp(sim.UdpPort());
+        const auto t0 = Clock::now();
+        udp.Send(Identity(7, 1));
+        const auto got = udp.Receive(std::string(fault) == "--drop" ? Quiet : 1000ms);
+        const Us at = Since(t0);
+        wire::Reply reply;
+        const wire::Decoded decoded = wire::Decode(got, reply);
+        const std::string f = fault;
+        if (f == "--drop") {
+            EXPECT_TRUE(got.empty());
+            continue;
+        }
+        ASSERT_EQ(got.size(), wire::ReplySize) << fault;
+        EXPECT_GE(at, floor) << fault;
+        if (f == "--corrupt")
+            EXPECT_NE(decoded, wire::Decoded::Ok);
+        else
+            EXPECT_EQ(decoded, wire::Decoded::Ok) << fault;
+        if (f == "--duplicate") {
+            EXPECT_EQ(udp.Receive(1000ms), got);
+        }
+        if (f == "--delay") {
+            EXPECT_GE(at, floor + 40ms);
+        }
+    }
 }

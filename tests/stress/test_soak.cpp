@@ -47,7 +47,8 @@ protected:
             "--drop",   "20",
             "--duplicate", "20",
             "--corrupt", "20",
-            "--delay",  std::string("20:") + DelayMs};
+            "--delay",  std::string("20:") + DelayMs,
+            "--module", "1:8"}; // at 115200 Bd, the rate configured below
         if (GetParam() == Link::Lan)
             args.insert(args.end(), {"--udp-port", "0"});
         else

@@ -50,7 +50,34 @@ Endpoint Endpoint::Pty(const std::string &path)
         cfmakeraw(&t);
         tcsetattr(fd, TCSANOW, &t);
     }
-    return Endpoint(fd, 0);
+    Endpoint e(fd, 0);
+    e.SetRate(9600);
+    return e;
+}
+
+bool Endpoint::SetRate(int32_t bd) const
+{
+    static constexpr struct {
+        int32_t bd;
+        speed_t speed;
+    } Speeds[] = {{600, B600},     {1200, B1200},   {2400, B2400},   {4800, B4800},  {9600, B9600},
+                  {19200, B19200}, {38400, B38400}, {57600, B57600}, {115200, B115200}};
+    if (port_ != 0) {
+        static uint8_t seq = 0;
+        const wire::ConverterConfig config{++seq, uint32_t(bd)};
+        Send(wire::Encode(config));
+        wire::ConverterAck ack;
+        return wire::Decode(Receive(1000ms, wire::ConfigAckSize), ack) == wire::Decoded::Ok &&
+               ack.seq == config.seq && ack.result == uint8_t(wire::ConfigResult::Accepted);
+    }
+    termios t{};
+    if (tcgetattr(fd_, &t) != 0)
+        return false;
+    for (const auto &s : Speeds) {
+        if (s.bd == bd)
+            return cfsetspeed(&t, s.speed) == 0 && tcsetattr(fd_, TCSANOW, &t) == 0;
+    }
+    return false;
 }
 
 Endpoint::~Endpoint()

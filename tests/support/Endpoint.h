@@ -25,6 +25,11 @@ public:
     ~Endpoint();
 
     bool IsOpen() const { return fd_ >= 0; }
+    // The bus rate in Bd, as the drivers set it: on the pty with cfsetspeed
+    // on the slave (a pty opens at 9600 Bd, the rate modules leave the
+    // factory with), over UDP with a converter-configuration datagram, true
+    // once the converter has accepted it.
+    bool SetRate(int32_t bd) const;
     void Send(std::span<const uint8_t> bytes) const;
     void Send(const wire::Request &r) const { Send(wire::Encode(r)); }
     // UDP: one datagram; pty: up to `max` bytes. Empty when nothing came.

@@ -26,7 +26,10 @@ SimProcess::SimProcess(const std::string &executable, const std::vector<std::str
                        Ms startTimeout)
 {
     // Built before fork: the child of a threaded process may only exec.
-    std::vector<char *> argv{const_cast<char *>(executable.c_str())};
+    // First, so that a --timing in `args` comes later and wins.
+    static const std::string timing = "--timing", none = "none";
+    std::vector<char *> argv{const_cast<char *>(executable.c_str()),
+                             const_cast<char *>(timing.c_str()), const_cast<char *>(none.c_str())};
     for (const std::string &a : args)
         argv.push_back(const_cast<char *>(a.c_str()));
     argv.push_back(nullptr);

@@ -28,7 +28,9 @@ public:
     };
 
     // Runs `executable` with `args` and waits at most `startTimeout` for
-    // "ready"; Ready() tells whether it came.
+    // "ready"; Ready() tells whether it came. Replies come at once
+    // (`--timing none`) unless `args` hold a `--timing` of their own: only
+    // the tests of the bus's timing wait for it.
     SimProcess(const std::string &executable, const std::vector<std::string> &args,
                Ms startTimeout = 5000ms);
     ~SimProcess(); // Stop(SIGTERM)

@@ -106,6 +106,8 @@ enum : int {
     OptCorrupt,
     OptDelay,
     OptDropRequests,
+    OptTiming,
+    OptTurnaround,
     OptSeed,
     OptVerbose,
     OptHelp,
@@ -123,6 +125,8 @@ const option LongOptions[] = {
     {"corrupt", required_argument, nullptr, OptCorrupt},
     {"delay", required_argument, nullptr, OptDelay},
     {"drop-requests", required_argument, nullptr, OptDropRequests},
+    {"timing", required_argument, nullptr, OptTiming},
+    {"turnaround", required_argument, nullptr, OptTurnaround},
     {"seed", required_argument, nullptr, OptSeed},
     {"verbose", no_argument, nullptr, OptVerbose},
     {"help", no_argument, nullptr, OptHelp},
@@ -147,6 +151,8 @@ const char *Usage()
            "  --corrupt P            P % of replies get one bit flipped\n"
            "  --delay P:MS           P % of replies are sent MS ms late\n"
            "  --drop-requests P      P % of requests are ignored\n"
+           "  --timing real|none     replies after their wire time (default real) or at once\n"
+           "  --turnaround MS        a module's reply delay after a request (default 1)\n"
            "  --seed N               seed of the fault choice (default from the clock)\n"
            "  --verbose              log every request and reply to stderr\n"
            "  --help                 this text\n";
@@ -177,10 +183,15 @@ Parsed ParseOptions(int argc, char **argv, Options &out, std::string &error)
             ModuleSpec m;
             if (!ParseModule(optarg, m))
                 return bad("module");
-            const bool taken = std::any_of(out.modules.begin(), out.modules.end(),
-                                           [&](const ModuleSpec &o) { return o.address == m.address; });
+            // At different rates two modules never hear each other's
+            // requests; at one rate they would answer together.
+            const bool taken =
+                std::any_of(out.modules.begin(), out.modules.end(), [&](const ModuleSpec &o) {
+                    return o.address == m.address && o.baudCode == m.baudCode;
+                });
             if (taken) {
-                error = "two modules at address " + std::to_string(m.address);
+                error = "two modules at address " + std::to_string(m.address) + " and baud code " +
+                        std::to_string(m.baudCode);
                 return Parsed::Error;
             }
             out.modules.push_back(m);
@@ -229,6 +240,20 @@ Parsed ParseOptions(int argc, char **argv, Options &out, std::string &error)
             if (!percent(out.faults.dropRequests))
                 return bad("drop-requests");
             break;
+        case OptTiming: {
+            const auto real = bus::ParseTimingMode(optarg);
+            if (!real)
+                return bad("timing");
+            out.timing.real = *real;
+            break;
+        }
+        case OptTurnaround: {
+            const auto turnaround = bus::ParseTurnaroundMs(optarg);
+            if (!turnaround)
+                return bad("turnaround");
+            out.timing.turnaround = *turnaround;
+            break;
+        }
         case OptSeed: {
             const auto seed = ParseNumber<uint32_t>(optarg, 0, 0xFFFFFFFFu);
             if (!seed)

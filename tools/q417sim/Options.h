@@ -1,6 +1,7 @@
 // Command line of the module simulator.
 #pragma once
 
+#include "BusTiming.h"
 #include "SimModule.h"
 
 #include <cstdint>
@@ -34,6 +35,7 @@ struct Options {
     InputSource inputs = InputSource::Loopback;
     uint32_t fixedInputs = 0;
     Faults faults;
+    bus::Timing timing; // real wire time unless --timing none
     std::optional<uint32_t> seed;
     bool verbose = false;
 };

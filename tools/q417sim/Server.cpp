@@ -39,10 +39,34 @@ std::string Hex(std::span<const uint8_t> bytes)
     return s;
 }
 
+// The converter's own answer, not a module's: the bus faults leave it alone.
+// A rate no module can run at is refused and the bus keeps its rate.
+void AnswerConfig(int fd, SimBus &bus, const wire::ConverterConfig &config,
+                  const sockaddr_in &to, const std::string &who)
+{
+    const bool known = config.rate <= uint32_t(INT32_MAX) && bus::BaudCode(int32_t(config.rate));
+    if (known)
+        bus.SetRate(int32_t(config.rate));
+    const wire::ConverterAck ack{config.seq,
+                                 uint8_t(known ? wire::ConfigResult::Accepted
+                                               : wire::ConfigResult::InvalidRate),
+                                 uint32_t(bus.Rate())};
+    if (!who.empty())
+        std::fprintf(stderr, "%s > converter rate %u seq %u: %s, bus at %u Bd\n", who.c_str(),
+                     config.rate, config.seq, known ? "accepted" : "refused", ack.rate);
+    const wire::ConfigAckFrame frame = wire::Encode(ack);
+    if (sendto(fd, frame.data(), frame.size(), 0, reinterpret_cast<const sockaddr *>(&to),
+               sizeof to) != ssize_t(frame.size()) &&
+        !who.empty())
+        std::fprintf(stderr, "%s   acknowledgement not sent: %s\n", who.c_str(),
+                     std::strerror(errno));
+}
+
 } // namespace
 
 Server::Server(SimBus &bus, const Options &options, uint32_t seed)
-    : bus_(bus), faults_(options.faults), verbose_(options.verbose), rng_(seed)
+    : bus_(bus), faults_(options.faults), timing_(options.timing), verbose_(options.verbose),
+      rng_(seed)
 {
 }
 
@@ -157,7 +181,9 @@ void Server::Run(int signalFd, void (*onRestart)())
         if (ptyAlive)
             fds[ptyAt] = {masterFd_, POLLIN, 0};
 
-        if (poll(fds, n, PollTimeoutMs()) < 0) {
+        // Nanoseconds: at 115200 Bd a reply's bytes leave 87 us apart.
+        const std::optional<timespec> wait = PollTimeout();
+        if (ppoll(fds, n, wait ? &*wait : nullptr, nullptr) < 0) {
             if (errno == EINTR)
                 continue;
             std::perror("q417sim: poll");
@@ -208,6 +234,11 @@ void Server::ReadUdp()
             return;
         wire::Request request;
         const std::span<const uint8_t> frame(buf, std::size_t(n));
+        if (wire::ConverterConfig config; wire::Decode(frame, config) == wire::Decoded::Ok) {
+            AnswerConfig(udpFd_, bus_, config, from.addr,
+                         verbose_ ? Describe(from) : std::string());
+            continue;
+        }
         if (wire::Decode(frame, request) != wire::Decoded::Ok) {
             if (verbose_)
                 std::fprintf(stderr, "%s > ignored %zd bytes:%s\n", Describe(from).c_str(), n,
@@ -246,10 +277,20 @@ void Server::OnRequest(const wire::Request &rq, const Peer &from)
             std::fprintf(stderr, "%s   request dropped\n", who.c_str());
         return;
     }
-    const std::optional<wire::Reply> reply = bus_.Handle(rq);
+    // The request's last byte is here now, sooner than on a bus: a pty
+    // passes bytes at any rate, and UDP skips the converter's serial leg. So
+    // the whole exchange, the request's wire time too, counts from here.
+    const Clock::time_point arrived = Clock::now();
+    const int32_t bd = from.pty ? PtyRate() : bus_.Rate();
+    const std::optional<wire::Reply> reply = bus_.Handle(rq, bd);
     if (!reply) {
-        if (verbose_)
-            std::fprintf(stderr, "%s   no module at %u\n", who.c_str(), rq.address);
+        if (verbose_) {
+            if (const SimModule *m = bus_.Find(rq.address))
+                std::fprintf(stderr, "%s   module %u runs at %d Bd, not %d Bd: no reply\n",
+                             who.c_str(), rq.address, bus::Rate(m->BaudCode()), bd);
+            else
+                std::fprintf(stderr, "%s   no module at %u\n", who.c_str(), rq.address);
+        }
         return;
     }
     if (verbose_)
@@ -272,34 +313,50 @@ void Server::OnRequest(const wire::Request &rq, const Peer &from)
     const int copies = Chance(faults_.duplicate) ? 2 : 1;
     if (verbose_ && copies == 2)
         std::fprintf(stderr, "%s   reply sent twice\n", who.c_str());
-    if (Chance(faults_.delay)) {
-        if (verbose_)
-            std::fprintf(stderr, "%s   reply delayed %u ms\n", who.c_str(), faults_.delayMs);
-        const auto due = Clock::now() + std::chrono::milliseconds(faults_.delayMs);
-        for (int i = 0; i < copies; ++i) {
-            if (pending_.size() >= MaxPending) {
-                if (verbose_)
-                    std::fprintf(stderr, "%s   delay queue full, reply dropped\n", who.c_str());
-                break;
-            }
-            pending_.push_back(Pending{due, from, frame});
-        }
+    const bool delayed = Chance(faults_.delay);
+    if (delayed && verbose_)
+        std::fprintf(stderr, "%s   reply delayed %u ms\n", who.c_str(), faults_.delayMs);
+    if (!delayed && !timing_.real) {
+        for (int i = 0; i < copies; ++i)
+            Send(from, frame);
         return;
     }
-    for (int i = 0; i < copies; ++i)
-        Send(from, frame);
+
+    Pending p{arrived, from, frame};
+    if (timing_.real) {
+        // A datagram leaves when its last byte would have reached the
+        // converter; a line's bytes each when its last bit has gone.
+        if (from.pty) {
+            p.byteTime = bus::WireTime(1, bd);
+            p.due += bus::WireTime(wire::RequestSize, bd) + timing_.turnaround + p.byteTime;
+        } else {
+            p.due += bus::ExchangeTime(bd, timing_.turnaround);
+        }
+    }
+    if (delayed)
+        p.due += std::chrono::milliseconds(faults_.delayMs);
+    for (int i = 0; i < copies; ++i) {
+        if (pending_.size() >= MaxPending) {
+            if (verbose_)
+                std::fprintf(stderr, "%s   reply queue full, reply dropped\n", who.c_str());
+            break;
+        }
+        pending_.push_back(p);
+        // On a line the copy follows the reply; two at once would collide.
+        p.due += p.byteTime * std::ptrdiff_t(frame.size());
+    }
 }
 
-void Server::Send(const Peer &to, const wire::ReplyFrame &frame)
+void Server::Send(const Peer &to, std::span<const uint8_t> bytes)
 {
     ssize_t n;
     if (to.pty)
-        n = write(masterFd_, frame.data(), frame.size());
+        n = write(masterFd_, bytes.data(), bytes.size());
     else
-        n = sendto(udpFd_, frame.data(), frame.size(), 0,
+        n = sendto(udpFd_, bytes.data(), bytes.size(), 0,
                    reinterpret_cast<const sockaddr *>(&to.addr), sizeof to.addr);
     // A full pty (nobody reading the slave) loses the reply, as a line would.
-    if (n != ssize_t(frame.size()) && verbose_)
+    if (n != ssize_t(bytes.size()) && verbose_)
         std::fprintf(stderr, "%s   reply not sent: %s\n", Describe(to).c_str(),
                      n < 0 ? std::strerror(errno) : "short write");
 }
@@ -307,26 +364,54 @@ void Server::Send(const Peer &to, const wire::ReplyFrame &frame)
 void Server::SendDue()
 {
     const auto now = Clock::now();
-    // Stable: replies due at the same moment leave in the order they came.
-    auto due = std::stable_partition(pending_.begin(), pending_.end(),
-                                     [&](const Pending &p) { return p.due <= now; });
-    for (auto it = pending_.begin(); it != due; ++it)
-        Send(it->to, it->frame);
-    pending_.erase(pending_.begin(), due);
+    // In queue order: replies due at the same moment leave in the order
+    // they came. Replies delayed onto the line while another is being paced
+    // interleave and collide, as two senders on a bus would.
+    for (Pending &p : pending_) {
+        if (p.due > now)
+            continue;
+        std::size_t upTo = p.frame.size();
+        if (p.byteTime > Clock::duration::zero())
+            upTo = std::min(upTo, std::size_t((now - p.due) / p.byteTime) + 1);
+        if (upTo > p.sent) {
+            Send(p.to, std::span<const uint8_t>(p.frame).subspan(p.sent, upTo - p.sent));
+            p.sent = upTo;
+        }
+    }
+    std::erase_if(pending_, [](const Pending &p) { return p.sent == p.frame.size(); });
 }
 
-int Server::PollTimeoutMs() const
+std::optional<timespec> Server::PollTimeout() const
 {
     if (pending_.empty())
-        return -1;
-    const auto next = std::min_element(pending_.begin(), pending_.end(),
-                                       [](const Pending &a, const Pending &b) { return a.due < b.due; })
-                          ->due;
-    const auto left = next - Clock::now();
-    if (left <= Clock::duration::zero())
+        return std::nullopt;
+    Clock::time_point next = Clock::time_point::max();
+    for (const Pending &p : pending_)
+        next = std::min(next, p.due + p.byteTime * std::ptrdiff_t(p.sent));
+    const auto left = std::max(next - Clock::now(), Clock::duration::zero());
+    const auto s = std::chrono::duration_cast<std::chrono::seconds>(left);
+    return timespec{time_t(s.count()),
+                    long(std::chrono::duration_cast<std::chrono::nanoseconds>(left - s).count())};
+}
+
+int32_t Server::PtyRate() const
+{
+    // The master shares the slave's settings (Linux, the BSDs), so the
+    // rate the driver set with cfsetospeed is read here.
+    termios t{};
+    if (tcgetattr(masterFd_, &t) != 0)
         return 0;
-    // Rounded up: waking a little early would only poll again with 0.
-    return int(std::chrono::ceil<std::chrono::milliseconds>(left).count());
+    static constexpr struct {
+        speed_t speed;
+        int32_t bd;
+    } Speeds[] = {{B600, 600},     {B1200, 1200},   {B2400, 2400},   {B4800, 4800},  {B9600, 9600},
+                  {B19200, 19200}, {B38400, 38400}, {B57600, 57600}, {B115200, 115200}};
+    const speed_t speed = cfgetospeed(&t);
+    for (const auto &s : Speeds) {
+        if (s.speed == speed)
+            return s.bd;
+    }
+    return 0;
 }
 
 bool Server::Chance(double percent)

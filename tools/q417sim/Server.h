@@ -1,5 +1,8 @@
 // Serves a SimBus over UDP and a pseudo-terminal from one poll() loop, with
-// the faults of the command line applied to the replies.
+// the faults of the command line applied to the replies. With real timing a
+// reply leaves when the bus would have carried it (BusTiming.h): a datagram
+// after the whole exchange's time, the pseudo-terminal's bytes one by one at
+// the line's rate.
 #pragma once
 
 #include "Options.h"
@@ -7,7 +10,9 @@
 #include "Wire.h"
 
 #include <chrono>
+#include <ctime>
 #include <netinet/in.h>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
@@ -41,22 +46,29 @@ private:
         sockaddr_in addr{}; // when !pty
     };
     struct Pending {
-        Clock::time_point due;
+        Clock::time_point due; /**< of the first byte, or of the datagram */
         Peer to;
         wire::ReplyFrame frame;
+        Clock::duration byteTime{}; /**< between bytes; zero: all at once */
+        std::size_t sent = 0;       /**< bytes of frame already written */
     };
 
     void ReadUdp();
     void ReadPty();
     void OnRequest(const wire::Request &request, const Peer &from);
-    void Send(const Peer &to, const wire::ReplyFrame &frame);
+    void Send(const Peer &to, std::span<const uint8_t> bytes);
     void SendDue();
-    int PollTimeoutMs() const;
+    // Until the next pending byte or datagram; null when nothing waits.
+    std::optional<timespec> PollTimeout() const;
+    // The rate the driver set on the pseudo-terminal; 0 when it is none of
+    // bus::Rates.
+    int32_t PtyRate() const;
     bool Chance(double percent);
     std::string Describe(const Peer &peer) const;
 
     SimBus &bus_;
     Faults faults_;
+    bus::Timing timing_;
     bool verbose_;
     std::mt19937 rng_;
 
