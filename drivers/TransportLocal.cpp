@@ -51,6 +51,14 @@ bus::Timing TimingFromEnvironment()
     return t;
 }
 
+// Some platforms' sleeps come back early (mingw's rounds down to whole
+// milliseconds), so sleep again until the deadline has really passed.
+void SleepUntil(Clock::time_point deadline)
+{
+    while (Clock::now() < deadline)
+        std::this_thread::sleep_until(deadline);
+}
+
 class LocalTransport final : public Transport {
 public:
     explicit LocalTransport(bus::Timing timing) : timing_(timing) {}
@@ -83,7 +91,7 @@ public:
         if (timing_.real && cost > timeout)
             return Silence(start + timeout);
         if (timing_.real)
-            std::this_thread::sleep_until(start + cost);
+            SleepUntil(start + cost);
         reply = *r;
         return Q417_OK;
     }
@@ -92,7 +100,7 @@ private:
     int32_t Silence(Clock::time_point deadline) const
     {
         if (timing_.real)
-            std::this_thread::sleep_until(deadline);
+            SleepUntil(deadline);
         return Q417_E_TIMEOUT;
     }
 
