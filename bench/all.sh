@@ -4,7 +4,7 @@
 # against, from the same run). With --write, the table also replaces the
 # one in docs/PERFORMANCE.md. Exits with 1 when a benchmark fails to give its
 # figures; a missed goal shows in the table's last column.
-#   bash bench/all.sh            # under two minutes once built
+#   bash bench/all.sh            # about two minutes once built
 #   bash bench/all.sh --write
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -13,8 +13,14 @@ ensure_packages "${BENCH_PACKAGES[@]}"
 
 write=
 [ "${1:-}" = --write ] && write=1
-logs=$(mktemp -d)
-trap 'rm -rf "$logs"' EXIT
+# BENCH_LOGS=DIR keeps each benchmark's full output (its own tables) there.
+if [ -n "${BENCH_LOGS:-}" ]; then
+    logs=$BENCH_LOGS
+    mkdir -p "$logs"
+else
+    logs=$(mktemp -d)
+    trap 'rm -rf "$logs"' EXIT
+fi
 load=$(cut -d' ' -f1 /proc/loadavg)
 
 failed=0

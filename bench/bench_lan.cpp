@@ -146,8 +146,9 @@ int main(int argc, char **argv)
                 "| %u × %s | %s | %.1f | %.1f | %.2f |\n",
                 std::thread::hardware_concurrency(), CpuModel().c_str(), date, driverUs,
                 bareUs, ratio);
-    std::printf("\nratio %.2f (goal: at most 1.50)\n", ratio);
-    PrintRow("LAN exchange through driver and binding to the simulator, against a bare UDP echo",
-             Figure(driverUs, "µs"), Figure(bareUs, "µs"), ratio, "<= 1.5", ratio <= 1.5);
+    std::printf("\nratio %.2f (goal: at most 1.30)\n", ratio);
+    PrintRow("LAN exchange through driver and binding to the simulator (timing off), against a "
+             "bare UDP echo",
+             Figure(driverUs, "µs"), Figure(bareUs, "µs"), ratio, "<= 1.3", ratio <= 1.3);
     return 0;
 }

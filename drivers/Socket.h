@@ -23,9 +23,9 @@ struct Peer {
 bool ParseIPv4(const char *text, Peer &peer);
 uint16_t PortToNetwork(uint16_t port);
 
-// A UDP socket connected to `peer`; NoSocket on failure. Receiving never
-// blocks: WaitReadable is the only wait.
-Handle OpenConnectedUdp(const Peer &peer);
+// A UDP socket connected to `peer`, whose ReceiveWaiting waits at most
+// `timeoutMs`; NoSocket on failure.
+Handle OpenConnectedUdp(const Peer &peer, int timeoutMs);
 void Close(Handle socket);
 
 // Why the last call on this thread failed.
@@ -40,7 +40,14 @@ long Send(Handle socket, const uint8_t *bytes, std::size_t size);
 int WaitReadable(Handle socket, int timeoutMs);
 
 // One datagram into `buf`: its whole length (also when it was longer than
-// `size` and cut), or -1. `from` is where it came from.
+// `size` and cut), or -1. `from` is where it came from. Never waits: -1 with
+// WouldBlock when none is queued.
 long ReceiveFrom(Handle socket, uint8_t *buf, std::size_t size, Peer &from);
+
+// As ReceiveFrom, but waits for a datagram at most the time-out the socket
+// was opened with: one call where a wait and a receive would be two, which
+// on loopback is a measurable share of an exchange. -1 with WouldBlock when
+// none came in time, Interrupted when a signal came first.
+long ReceiveWaiting(Handle socket, uint8_t *buf, std::size_t size, Peer &from);
 
 } // namespace drv::net

@@ -5,6 +5,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 namespace drv::net {
@@ -23,7 +24,7 @@ uint16_t PortToNetwork(uint16_t port)
     return htons(port);
 }
 
-Handle OpenConnectedUdp(const Peer &peer)
+Handle OpenConnectedUdp(const Peer &peer, int timeoutMs)
 {
     const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
@@ -32,9 +33,12 @@ Handle OpenConnectedUdp(const Peer &peer)
     to.sin_family = AF_INET;
     to.sin_addr.s_addr = peer.address;
     to.sin_port = peer.port;
-    // Connected, the kernel already turns away datagrams from other peers;
-    // the driver's own check stays as the rule that matters.
-    if (::connect(fd, reinterpret_cast<const sockaddr *>(&to), sizeof to) != 0) {
+    // The receive time-out is set once here, so that no exchange pays a call
+    // for it. Connected, the kernel already turns away datagrams from other
+    // peers; the driver's own check stays as the rule that matters.
+    const timeval wait{timeoutMs / 1000, suseconds_t(timeoutMs % 1000) * 1000};
+    if (::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait) != 0 ||
+        ::connect(fd, reinterpret_cast<const sockaddr *>(&to), sizeof to) != 0) {
         ::close(fd);
         return NoSocket;
     }
@@ -78,11 +82,13 @@ int WaitReadable(Handle socket, int timeoutMs)
     return ready > 0 ? 1 : 0;
 }
 
-long ReceiveFrom(Handle socket, uint8_t *buf, std::size_t size, Peer &from)
+namespace {
+
+long Receive(Handle socket, uint8_t *buf, std::size_t size, Peer &from, int flags)
 {
     sockaddr_in a{};
     socklen_t len = sizeof a;
-    const ssize_t n = ::recvfrom(int(socket), buf, size, MSG_DONTWAIT | MSG_TRUNC,
+    const ssize_t n = ::recvfrom(int(socket), buf, size, flags | MSG_TRUNC,
                                  reinterpret_cast<sockaddr *>(&a), &len);
     if (n < 0)
         return -1;
@@ -90,6 +96,19 @@ long ReceiveFrom(Handle socket, uint8_t *buf, std::size_t size, Peer &from)
     from = len >= sizeof a && a.sin_family == AF_INET ? Peer{a.sin_addr.s_addr, a.sin_port}
                                                       : Peer{};
     return long(n);
+}
+
+} // namespace
+
+long ReceiveFrom(Handle socket, uint8_t *buf, std::size_t size, Peer &from)
+{
+    return Receive(socket, buf, size, from, MSG_DONTWAIT);
+}
+
+// The socket blocks, bounded by its SO_RCVTIMEO.
+long ReceiveWaiting(Handle socket, uint8_t *buf, std::size_t size, Peer &from)
+{
+    return Receive(socket, buf, size, from, 0);
 }
 
 } // namespace drv::net

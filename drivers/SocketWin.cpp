@@ -20,8 +20,10 @@ uint16_t PortToNetwork(uint16_t port)
 }
 
 // Each socket holds its own Winsock reference, so the library needs no
-// start-up or clean-up entry of its own.
-Handle OpenConnectedUdp(const Peer &peer)
+// start-up or clean-up entry of its own. The socket stays non-blocking
+// (ReceiveFrom must never wait); ReceiveWaiting reads the receive time-out
+// back and waits for it itself.
+Handle OpenConnectedUdp(const Peer &peer, int timeoutMs)
 {
     WSADATA data;
     if (::WSAStartup(MAKEWORD(2, 2), &data) != 0)
@@ -33,11 +35,14 @@ Handle OpenConnectedUdp(const Peer &peer)
         return NoSocket;
     }
     u_long nonBlocking = 1;
+    const DWORD wait = DWORD(timeoutMs);
     sockaddr_in to{};
     to.sin_family = AF_INET;
     to.sin_addr.s_addr = peer.address;
     to.sin_port = peer.port;
     if (::ioctlsocket(s, FIONBIO, &nonBlocking) != 0 ||
+        ::setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char *>(&wait),
+                     sizeof wait) != 0 ||
         ::connect(s, reinterpret_cast<const sockaddr *>(&to), sizeof to) != 0) {
         ::closesocket(s);
         ::WSACleanup();
@@ -102,6 +107,22 @@ long ReceiveFrom(Handle socket, uint8_t *buf, std::size_t size, Peer &from)
     from = len >= int(sizeof a) && a.sin_family == AF_INET ? Peer{a.sin_addr.s_addr, a.sin_port}
                                                            : Peer{};
     return long(n);
+}
+
+long ReceiveWaiting(Handle socket, uint8_t *buf, std::size_t size, Peer &from)
+{
+    DWORD timeoutMs = 0;
+    int len = sizeof timeoutMs;
+    if (::getsockopt(SOCKET(socket), SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<char *>(&timeoutMs),
+                     &len) != 0)
+        return -1;
+    const int ready = WaitReadable(socket, int(timeoutMs));
+    if (ready <= 0) {
+        if (ready == 0)
+            ::WSASetLastError(WSAEWOULDBLOCK);
+        return -1;
+    }
+    return ReceiveFrom(socket, buf, size, from);
 }
 
 } // namespace drv::net

@@ -123,7 +123,12 @@ private:
     template <typename Judge> int32_t Transact(std::span<const uint8_t> out, Judge judge)
     {
         const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs_);
-        Drain();
+        // Only a transaction that gave up can have an answer still on its
+        // way. After a taken one, what may follow is a copy of it, which its
+        // seq marks as stale; so a settled socket needs no draining call.
+        if (unsettled_)
+            Drain();
+        unsettled_ = true;
 
         long sent = net::Send(socket_, out.data(), out.size());
         // A refusal left over from an earlier datagram (ICMP port
@@ -136,19 +141,28 @@ private:
                                                                            : Q417_E_IO;
 
         bool sawJunk = false;
-        for (;;) {
-            const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
-            if (left.count() <= 0)
-                break;
-            const int ready = net::WaitReadable(socket_, int(left.count()));
-            if (ready < 0)
-                return Q417_E_IO;
-            if (ready == 0)
-                continue;
-
+        // The first wait is the socket's own receive time-out, the whole
+        // time-out, in the receive itself: the usual exchange is one send
+        // and one receive. Only after a datagram that was not the answer, or
+        // a signal, is what is left of the time-out waited for in steps.
+        for (bool first = true;; first = false) {
             uint8_t buf[64];
             net::Peer from;
-            const long n = net::ReceiveFrom(socket_, buf, sizeof buf, from);
+            long n = 0;
+            if (first) {
+                n = net::ReceiveWaiting(socket_, buf, sizeof buf, from);
+            } else {
+                const auto left =
+                    std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+                if (left.count() <= 0)
+                    break;
+                const int ready = net::WaitReadable(socket_, int(left.count()));
+                if (ready < 0)
+                    return Q417_E_IO;
+                if (ready == 0)
+                    continue;
+                n = net::ReceiveFrom(socket_, buf, sizeof buf, from);
+            }
             if (n < 0) {
                 // An unreachable converter is reported as no reply.
                 if (net::LastFailure() != net::Failure::Other)
@@ -160,6 +174,7 @@ private:
             const std::size_t got = std::min<std::size_t>(std::size_t(n), sizeof buf);
             switch (judge(std::span<const uint8_t>(buf, got))) {
             case Verdict::Taken:
+                unsettled_ = false;
                 return Q417_OK;
             case Verdict::Damaged:
                 return Q417_E_CRC;
@@ -191,6 +206,7 @@ private:
     net::Peer peer_;
     int32_t timeoutMs_;
     uint8_t configSeq_; /**< of the last configuration request */
+    bool unsettled_ = false; /**< the last transaction ended without its answer */
 };
 
 } // namespace
@@ -213,7 +229,7 @@ std::unique_ptr<Transport> OpenUdp(const char *ip, int32_t port, int32_t timeout
     }
     peer.port = net::PortToNetwork(uint16_t(port));
 
-    const net::Handle socket = net::OpenConnectedUdp(peer);
+    const net::Handle socket = net::OpenConnectedUdp(peer, timeoutMs);
     if (socket == net::NoSocket) {
         error = Q417_E_OPEN;
         return nullptr;

@@ -209,6 +209,9 @@ int main(int argc, char **argv)
             seconds = std::max(1, std::atoi(argv[i + 1]));
     }
     TApplication app(argc, argv);
+    // The program's own processor time; the in-process module answers at
+    // once, as the simulator started below does (SimProcess: --timing none).
+    qputenv("Q417_TIMING", "none");
     DrvSetLibraryDirectory(DRIVER_DIR);
 
     TForm1 w; // never closed: closing would save the settings file

@@ -206,6 +206,49 @@ TEST(LanExchange, AStreamOfStaleRepliesDoesNotExtendTheWait)
     EXPECT_LE(took, 350ms);
 }
 
+// The answer to an exchange that gave up may still come, damaged, before
+// the next request goes: it belongs to no exchange, and the next one takes
+// its own reply rather than a CRC error.
+TEST(LanExchange, ADamagedLateReplyIsDiscardedBeforeTheNextRequest)
+{
+    Socket converter;
+    std::atomic<bool> lateSent{false};
+    std::thread conv([&] {
+        sockaddr_in driver{};
+        wire::Request rq;
+        const auto next = [&] {
+            uint8_t buf[64];
+            AddrLen len = sizeof driver;
+            if (!WaitReadable(converter.fd, 2000))
+                return false;
+            const auto n = ::recvfrom(converter.fd, reinterpret_cast<char *>(buf), sizeof buf, 0,
+                                      reinterpret_cast<sockaddr *>(&driver), &len);
+            return n > 0 && wire::Decode(std::span<const uint8_t>(buf, std::size_t(n)), rq) ==
+                                wire::Decoded::Ok;
+        };
+        if (!next())
+            return;
+        std::this_thread::sleep_for(150ms);
+        wire::ReplyFrame late = wire::Encode(ReplyTo(rq, 0xDD));
+        late[5] ^= 0x10;
+        ::sendto(converter.fd, reinterpret_cast<const char *>(late.data()), int(late.size()), 0,
+                 reinterpret_cast<const sockaddr *>(&driver), sizeof driver);
+        lateSent = true;
+        if (next())
+            converter.SendTo(driver, ReplyTo(rq, 0x11));
+    });
+    Session s(ifLan);
+    EXPECT_EQ(s.OpenLan("127.0.0.1", ntohs(converter.addr.sin_port), 100), 0);
+    EXPECT_EQ(s.Call(1, CmdReadStatus, SubNone).status, Q417_E_TIMEOUT);
+    for (int i = 0; i < 100 && !lateSent; ++i)
+        std::this_thread::sleep_for(5ms);
+    std::this_thread::sleep_for(20ms); // on its way through loopback
+    const Answer a = s.Call(1, CmdReadStatus, SubNone);
+    conv.join();
+    EXPECT_EQ(a.status, 0);
+    EXPECT_EQ(a.d, (std::array<uint8_t, 4>{0x11, 0x11, 0x11, 0x11}));
+}
+
 // A datagram is one frame: the awaited reply with a byte after it is not
 // that reply, and nothing else came.
 TEST(LanExchange, AReplyWithTrailingBytesIsNoReply)

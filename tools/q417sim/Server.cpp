@@ -223,30 +223,29 @@ void Server::Run(int signalFd, void (*onRestart)())
 
 void Server::ReadUdp()
 {
-    // A bounded batch per wake-up keeps the pty and the timers served.
-    for (int i = 0; i < 64; ++i) {
-        uint8_t buf[2048];
-        Peer from;
-        socklen_t len = sizeof from.addr;
-        const ssize_t n = recvfrom(udpFd_, buf, sizeof buf, 0,
-                                   reinterpret_cast<sockaddr *>(&from.addr), &len);
-        if (n < 0)
-            return;
-        wire::Request request;
-        const std::span<const uint8_t> frame(buf, std::size_t(n));
-        if (wire::ConverterConfig config; wire::Decode(frame, config) == wire::Decoded::Ok) {
-            AnswerConfig(udpFd_, bus_, config, from.addr,
-                         verbose_ ? Describe(from) : std::string());
-            continue;
-        }
-        if (wire::Decode(frame, request) != wire::Decoded::Ok) {
-            if (verbose_)
-                std::fprintf(stderr, "%s > ignored %zd bytes:%s\n", Describe(from).c_str(), n,
-                             Hex(frame.first(std::min<std::size_t>(frame.size(), 16))).c_str());
-            continue;
-        }
-        OnRequest(request, from);
+    // One datagram per wake-up: reading on until the queue is empty would
+    // cost every exchange a failing call, and a driver has one request out
+    // at a time. The poll, level-triggered, comes back for any other.
+    uint8_t buf[2048];
+    Peer from;
+    socklen_t len = sizeof from.addr;
+    const ssize_t n =
+        recvfrom(udpFd_, buf, sizeof buf, 0, reinterpret_cast<sockaddr *>(&from.addr), &len);
+    if (n < 0)
+        return;
+    wire::Request request;
+    const std::span<const uint8_t> frame(buf, std::size_t(n));
+    if (wire::ConverterConfig config; wire::Decode(frame, config) == wire::Decoded::Ok) {
+        AnswerConfig(udpFd_, bus_, config, from.addr, verbose_ ? Describe(from) : std::string());
+        return;
     }
+    if (wire::Decode(frame, request) != wire::Decoded::Ok) {
+        if (verbose_)
+            std::fprintf(stderr, "%s > ignored %zd bytes:%s\n", Describe(from).c_str(), n,
+                         Hex(frame.first(std::min<std::size_t>(frame.size(), 16))).c_str());
+        return;
+    }
+    OnRequest(request, from);
 }
 
 void Server::ReadPty()
