@@ -1,5 +1,6 @@
 #include "Pripojeni.h"
 
+#include "Module.h"
 #include "Qxxx417.h"
 #include "WindowKit.h"
 #include "Text.h"
@@ -16,20 +17,6 @@
 #include <array>
 
 namespace {
-
-struct Speed {
-    uint32_t rate;
-    uint32_t timeout;
-};
-constexpr std::array<Speed, 9> Speeds = {{{600, 1000},
-                                          {1200, 1000},
-                                          {2400, 500},
-                                          {4800, 250},
-                                          {9600, 200},
-                                          {19200, 150},
-                                          {38400, 100},
-                                          {57600, 100},
-                                          {115200, 100}}};
 
 const QString InterfaceEntries[] = {
     QStringLiteral("Standardní COMx"),        QStringLiteral("ISA karta PCI-417"),
@@ -50,25 +37,6 @@ bool ToInt(const QLineEdit *edit, int32_t &value)
 }
 
 } // namespace
-
-uint32_t BaudCodeToRate(uint8_t code)
-{
-    return code < Speeds.size() ? Speeds[code].rate : 9600;
-}
-
-uint8_t RateToBaudCode(uint32_t rate)
-{
-    for (std::size_t i = 0; i < Speeds.size(); ++i) {
-        if (Speeds[i].rate == rate)
-            return uint8_t(i);
-    }
-    return 4;
-}
-
-uint32_t BaudCodeTimeout(uint8_t code)
-{
-    return code < Speeds.size() ? Speeds[code].timeout : 200;
-}
 
 TForm2::TForm2(QWidget *owner, TBuild build) : TDeferredDialog(owner)
 {
@@ -99,8 +67,8 @@ void TForm2::BuildControls()
     Edit2 = edit("Edit2");
     ComboBox1 = new QComboBox(this);
     ComboBox1->setObjectName(QStringLiteral("ComboBox1"));
-    for (const Speed &s : Speeds)
-        ComboBox1->addItem(QString::number(s.rate) + QStringLiteral(" Bd"));
+    for (uint8_t code = 0; code < BaudCodeCount; ++code)
+        ComboBox1->addItem(QString::number(BaudCodeToRate(code)) + QStringLiteral(" Bd"));
     Panel1 = label("Panel1", QString());
     Panel1->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     Panel1->setAutoFillBackground(true);
@@ -325,28 +293,17 @@ void TForm2::Button1Click()
         return;
     }
 
-    std::string name;
-    uint8_t x = 0;
-    for (uint8_t sub = 0; sub < 3; ++sub) {
-        uint8_t d0 = 0, d1 = 0, d2 = 0, d3 = 0;
-        // ModuleCall leaves the status alone when it sends nothing (a driver
-        // that opened with handle 0); that must not read as a good answer.
-        uint8_t callStatus = DrvNotComposed;
-        TDataArray reply{};
-        ModuleCall(Data->Kind, handle, address, CmdReadIdentity, sub, x, d0, d1, d2, d3,
-                   callStatus, reply);
-        error = ErrorText(Data->Kind, callStatus);
-        if (callStatus != 0) {
-            SetPanel(error);
-            Abandon(handle);
-            return;
-        }
-        if (sub == 2)
-            name += " v.";
-        for (uint8_t b : {d0, d1, d2, d3})
-            name.push_back(char(b));
+    std::string moduleName;
+    const TModuleResult identity =
+        ReadIdentity({Data->Kind, handle, address}, moduleName, [&](const TModuleStep &step) {
+            error = ErrorText(Data->Kind, step.Status);
+            return true;
+        });
+    if (!identity.Ok()) {
+        SetPanel(error);
+        Abandon(handle);
+        return;
     }
-    const std::string moduleName = Cp1250ToUtf8(name);
 
     Data->ModuleName = moduleName;
     SetPanel(QStringLiteral("Připojení úspěšně inicializováno. Připojen modul   ") +

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "Dekl.h"
+#include "Module.h"
 #include "WindowKit.h"
 
 #include <cstdint>
@@ -11,13 +12,6 @@ class QComboBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
-
-// Baud-rate codes 0..8 (the position in the speed lists, and the module's
-// own code) to rates and back; every fallback lands on 9600 Bd.
-uint32_t BaudCodeToRate(uint8_t code);
-uint8_t RateToBaudCode(uint32_t rate);
-// The reply time-out handed to the driver with the rate of a code.
-uint32_t BaudCodeTimeout(uint8_t code);
 
 class TForm2 : public TDeferredDialog {
     Q_OBJECT

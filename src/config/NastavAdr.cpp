@@ -1,7 +1,6 @@
 #include "NastavAdr.h"
 
-#include "Pripojeni.h"
-#include "Qxxx417.h"
+#include "Module.h"
 #include "Text.h"
 
 #include <QComboBox>
@@ -13,15 +12,13 @@
 
 namespace {
 
-constexpr int MaxBaudCode = 8;
+constexpr int MaxBaudCode = BaudCodeCount - 1;
 
-// The address first: a failed address leaves the code unread.
-constexpr std::array<TRegisterStep, 2> Steps = {{
-    {RegAddress, offsetof(TModuleConfig, Address)},
-    {RegBaudCode, offsetof(TModuleConfig, BaudCode)},
-}};
 // After the code's step the result follows at once, without a pause.
-constexpr TRegisterSequence Sequence{Steps, false};
+TRegisterSequence Sequence()
+{
+    return {AddressRegisters(), false};
+}
 
 } // namespace
 
@@ -68,12 +65,12 @@ QLayout *TForm12::BuildOwnControls()
 
 void TForm12::PrectiData(TModuleConfig &C)
 {
-    ReadRegisters(C, Sequence);
+    ReadRegisters(C, Sequence());
 }
 
 void TForm12::ZapisData(TModuleConfig C)
 {
-    WriteRegisters(C, Sequence);
+    WriteRegisters(C, Sequence());
 }
 
 void TForm12::PrectiOkno(TModuleConfig &C)

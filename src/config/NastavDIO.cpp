@@ -1,6 +1,6 @@
 #include "NastavDIO.h"
 
-#include "Qxxx417.h"
+#include "Module.h"
 
 #include <QCheckBox>
 #include <QGridLayout>
@@ -13,27 +13,12 @@ constexpr std::size_t FirstByte = offsetof(TModuleConfig, DinNegation);
 constexpr int Channels = 32;
 constexpr int Boxes = 3 * Channels;
 
-// Setting by setting (power-up state, input negation, output negation),
-// within a setting group by group.
-constexpr std::array<TRegisterStep, 12> Steps = [] {
-    std::array<TRegisterStep, 12> steps{};
-    struct Setting {
-        uint8_t (*reg)(int);
-        std::size_t byte;
-    };
-    const Setting settings[] = {
-        {RegDoutInitState, offsetof(TModuleConfig, DoutInitState)},
-        {RegDinNegation, offsetof(TModuleConfig, DinNegation)},
-        {RegDoutNegation, offsetof(TModuleConfig, DoutNegation)},
-    };
-    std::size_t i = 0;
-    for (const Setting &s : settings) {
-        for (int n = 0; n < 4; ++n)
-            steps[i++] = {s.reg(n), s.byte + std::size_t(n)};
-    }
-    return steps;
-}();
-constexpr TRegisterSequence Sequence{Steps, true};
+// The toolkit runs and the 1 ms pause follows the last register too.
+TRegisterSequence Sequence()
+{
+    return {ChannelRegisters(), true};
+}
+
 
 std::size_t BoxByte(int index)
 {
@@ -99,12 +84,12 @@ QLayout *TForm14::BuildOwnControls()
 
 void TForm14::PrectiData(TModuleConfig &C)
 {
-    ReadRegisters(C, Sequence);
+    ReadRegisters(C, Sequence());
 }
 
 void TForm14::ZapisData(TModuleConfig C)
 {
-    WriteRegisters(C, Sequence);
+    WriteRegisters(C, Sequence());
 }
 
 void TForm14::PrectiOkno(TModuleConfig &C)

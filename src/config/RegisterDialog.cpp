@@ -1,6 +1,5 @@
 #include "RegisterDialog.h"
 
-#include "Qxxx417.h"
 #include "WindowKit.h"
 
 #include <QCoreApplication>
@@ -29,38 +28,7 @@ QString WriteProgress(std::size_t percent)
     return QStringLiteral(" Probíhá zápis konfigurace do modulu (%1 %)").arg(percent);
 }
 
-// One body for the const and the mutable image.
-template <class Config> auto &ByteOf(Config &c, std::size_t i)
-{
-    if (i == 0)
-        return c.Address;
-    if (i == 1)
-        return c.BaudCode;
-    if (i < 6)
-        return c.DinNegation[i - 2];
-    if (i < 10)
-        return c.DoutNegation[i - 6];
-    return c.DoutInitState[i - 10];
-}
-
 } // namespace
-
-uint8_t &ConfigByte(TModuleConfig &c, std::size_t i)
-{
-    return ByteOf(c, i);
-}
-
-uint8_t ConfigByte(const TModuleConfig &c, std::size_t i)
-{
-    return ByteOf(c, i);
-}
-
-// Kind, handle and address are taken once per sequence.
-struct TRegisterDialog::TLink {
-    uint8_t Kind;
-    int32_t Handle;
-    uint8_t Address;
-};
 
 TRegisterDialog::TRegisterDialog(QWidget *owner, const char *name, const QString &caption)
     : TDeferredDialog(owner)
@@ -198,29 +166,6 @@ void TRegisterDialog::Button4Click()
     reject();
 }
 
-uint8_t TRegisterDialog::ReadRegister(const TLink &link, uint8_t reg, uint8_t &value)
-{
-    uint8_t x = 0, d0 = reg, d1 = reg, d2 = 0, d3 = 0;
-    // ModuleCall leaves the status alone when it sends nothing; that must
-    // not read as a good answer.
-    uint8_t status = DrvNotComposed;
-    TDataArray reply{};
-    ModuleCall(link.Kind, link.Handle, link.Address, CmdReadRegister, SubNone, x, d0, d1, d2, d3,
-               status, reply);
-    value = d2;
-    return status;
-}
-
-uint8_t TRegisterDialog::WriteRegister(const TLink &link, uint8_t reg, uint8_t value)
-{
-    uint8_t x = 0, d0 = reg, d1 = reg, d2 = value, d3 = value;
-    uint8_t status = DrvNotComposed;
-    TDataArray reply{};
-    ModuleCall(link.Kind, link.Handle, link.Address, CmdWriteRegister, SubNone, x, d0, d1, d2, d3,
-               status, reply);
-    return status;
-}
-
 void TRegisterDialog::ShowDriverError(uint8_t kind, uint8_t status)
 {
     ShowStatus(QLatin1Char(' ') + DriverStatusText(kind, status, text_));
@@ -253,67 +198,58 @@ void TRegisterDialog::EndSequence()
     }
 }
 
+void TRegisterDialog::EndSequence(uint8_t kind, const TModuleResult &result, const QString &done)
+{
+    switch (result.Outcome) {
+    case TOutcome::Stopped:
+        return;
+    case TOutcome::DriverError:
+        ShowDriverError(kind, result.Status);
+        break;
+    case TOutcome::Mismatch:
+        ShowStatus(TextWriteMismatch);
+        break;
+    case TOutcome::Done:
+        ShowStatus(done);
+        break;
+    }
+    EndSequence();
+}
+
 void TRegisterDialog::ReadRegisters(TModuleConfig &C, const TRegisterSequence &sequence)
 {
     if (!ConnectionUsable(Data) || running_)
         return;
-    const TLink link{Data->Kind, Data->Handle, Data->Address};
-    const std::size_t count = sequence.Steps.size();
+    const TModuleLink link{Data->Kind, Data->Handle, Data->Address};
     BeginSequence();
     ShowStatus(ReadProgress(0));
-    for (std::size_t k = 1; k <= count; ++k) {
-        const TRegisterStep &step = sequence.Steps[k - 1];
-        uint8_t value = 0;
-        const uint8_t status = ReadRegister(link, step.Register, value);
-        if (status != 0) {
-            ShowDriverError(link.Kind, status);
-            EndSequence();
-            return;
-        }
-        ConfigByte(C, step.Byte) = value;
-        ShowStatus(ReadProgress(k * 100 / count));
-        if ((k < count || sequence.SettleAfterLast) && !Settle())
-            return;
-    }
-    ShowStatus(TextReadDone);
-    EndSequence();
+    const TModuleResult result =
+        ::ReadRegisters(link, sequence.Steps, C, [&](const TModuleStep &step) {
+            if (!step.Passed())
+                return true;
+            ShowStatus(ReadProgress(step.Number * 100 / step.Total));
+            return (step.Number == step.Total && !sequence.SettleAfterLast) || Settle();
+        });
+    EndSequence(link.Kind, result, TextReadDone);
 }
 
 void TRegisterDialog::WriteRegisters(const TModuleConfig &C, const TRegisterSequence &sequence)
 {
     if (!ConnectionUsable(Data) || running_)
         return;
-    const TLink link{Data->Kind, Data->Handle, Data->Address};
-    const std::size_t count = sequence.Steps.size();
+    const TModuleLink link{Data->Kind, Data->Handle, Data->Address};
     BeginSequence();
     ShowStatus(WriteProgress(0));
-    for (std::size_t k = 1; k <= count; ++k) {
-        const TRegisterStep &step = sequence.Steps[k - 1];
-        const uint8_t value = ConfigByte(C, step.Byte);
-        uint8_t status = WriteRegister(link, step.Register, value);
-        if (status != 0) {
-            ShowDriverError(link.Kind, status);
-            EndSequence();
-            return;
-        }
-        if (!Settle())
-            return;
-        uint8_t readBack = 0;
-        status = ReadRegister(link, step.Register, readBack);
-        if (status != 0) {
-            ShowDriverError(link.Kind, status);
-            EndSequence();
-            return;
-        }
-        if (readBack != value) {
-            ShowStatus(TextWriteMismatch);
-            EndSequence();
-            return;
-        }
-        ShowStatus(WriteProgress(k * 100 / count));
-        if ((k < count || sequence.SettleAfterLast) && !Settle())
-            return;
-    }
-    ShowStatus(TextWriteDone);
-    EndSequence();
+    // Two steps a register: the write, then its read-back. The toolkit runs
+    // between them, and after the read-back the register counts as done.
+    const TModuleResult result =
+        ::WriteRegisters(link, sequence.Steps, C, [&](const TModuleStep &step) {
+            if (!step.Passed())
+                return true;
+            if (step.Number % 2 == 1)
+                return Settle();
+            ShowStatus(WriteProgress(step.Number * 100 / step.Total));
+            return (step.Number == step.Total && !sequence.SettleAfterLast) || Settle();
+        });
+    EndSequence(link.Kind, result, TextWriteDone);
 }

@@ -1,10 +1,12 @@
 // What the two configuration dialogs share: the borrowed record, the
 // working configuration, the four buttons and their handlers, the status
-// bar, and the register read and write sequences with their texts. A dialog
-// adds its controls, its register steps and the four transfer methods.
+// bar, and the texts and pauses around the core's register read and write
+// sequences. A dialog adds its controls, its registers and the four transfer
+// methods.
 #pragma once
 
 #include "Dekl.h"
+#include "Module.h"
 #include "WindowKit.h"
 
 #include <QString>
@@ -16,16 +18,6 @@
 class QLayout;
 class QPushButton;
 class TSinglePanelStatusBar;
-
-// Byte i (0..13) of the configuration image, in the order of TModuleConfig.
-uint8_t &ConfigByte(TModuleConfig &c, std::size_t i);
-uint8_t ConfigByte(const TModuleConfig &c, std::size_t i);
-
-// One register of a sequence and the configuration byte it carries.
-struct TRegisterStep {
-    uint8_t Register;
-    std::size_t Byte;
-};
 
 struct TRegisterSequence {
     std::span<const TRegisterStep> Steps;
@@ -92,9 +84,9 @@ protected:
 private:
     void BuildControls() final;
 
-    struct TLink;
-    uint8_t ReadRegister(const TLink &link, uint8_t reg, uint8_t &value);
-    uint8_t WriteRegister(const TLink &link, uint8_t reg, uint8_t value);
+    // The verdict of a sequence that ran to its end or failed; nothing for
+    // one stopped because the window went away.
+    void EndSequence(uint8_t kind, const TModuleResult &result, const QString &done);
     void ShowDriverError(uint8_t kind, uint8_t status);
     // Lets the toolkit run, then pauses 1 ms. False when the window was
     // destroyed meanwhile: the caller must then return without touching it.

@@ -1,7 +1,6 @@
 #include "BitColumns.h"
 
 #include "OkamDIN.h"
-#include "Qxxx417.h"
 #include "WindowKit.h"
 
 #include <QFrame>
@@ -75,28 +74,23 @@ void TBitColumns::ShowBytes(const std::array<uint8_t, 4> &d)
 }
 
 void PollColumns(TBitColumns &columns, TSinglePanelStatusBar &bar, const TData *data,
-                 uint8_t address, uint8_t cmd, uint8_t sub, TDataArray &text)
+                 uint8_t address, TWordRead read, TDataArray &text)
 {
     if (!ReadyToExchange(data, bar))
         return;
-    // Fresh zeros every time: ModuleCall hands the answer back in these same
-    // bytes, and a poll must not send the last answer as its request.
-    uint8_t x = 0;
-    std::array<uint8_t, 4> d{};
-    uint8_t status = DrvNotComposed; // kept when nothing is sent: never a false success
-    TDataArray reply{};
-    ModuleCall(data->Kind, data->Handle, address, cmd, sub, x, d[0], d[1], d[2], d[3], status,
-               reply);
-    const QString statusText = DriverStatusText(data->Kind, status, text);
+    uint32_t word = 0;
+    const TModuleResult result = read({data->Kind, data->Handle, address}, word, {});
+    const QString statusText = DriverStatusText(data->Kind, result.Status, text);
     // A failed poll leaves the last values read on screen.
-    if (status == 0)
-        columns.ShowBytes(d);
+    if (result.Ok())
+        columns.ShowBytes(
+            {uint8_t(word), uint8_t(word >> 8), uint8_t(word >> 16), uint8_t(word >> 24)});
     bar.SetText(QStringLiteral(" ") + statusText);
 }
 
 TBitColumnsDialog::TBitColumnsDialog(QWidget *owner, const char *name, const QString &caption,
-                                     int period, uint8_t cmd, uint8_t sub)
-    : TDeferredDialog(owner), cmd_(cmd), sub_(sub)
+                                     int period, TWordRead read)
+    : TDeferredDialog(owner), read_(read)
 {
     setObjectName(QString::fromLatin1(name));
     setWindowTitle(caption);
@@ -163,5 +157,5 @@ void TBitColumnsDialog::Timer1Timer()
     if (Data == nullptr)
         return;
     EnsureBuilt();
-    PollColumns(*Columns, *StatusBar1, Data, address_, cmd_, sub_, text_);
+    PollColumns(*Columns, *StatusBar1, Data, address_, read_, text_);
 }

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "Dekl.h"
+#include "Module.h"
 #include "WindowKit.h"
 
 #include <QString>
@@ -35,12 +36,15 @@ public:
     void ShowBytes(const std::array<uint8_t, 4> &d);
 };
 
+// The core's read of one 32-bit word (ReadInputs, ReadStatus).
+using TWordRead = TModuleResult (*)(const TModuleLink &, uint32_t &, const TStepReport &);
+
 // One poll of a 32-bit word into the columns: nothing without a record, the
-// not-initialised text without a usable connection; otherwise one exchange
-// with cmd/sub and zero data, the status text fetched whatever the status,
-// and the columns rewritten only when the status is 0.
+// not-initialised text without a usable connection; otherwise one `read`,
+// the status text fetched whatever the status, and the columns rewritten
+// only when the read passed.
 void PollColumns(TBitColumns &columns, TSinglePanelStatusBar &bar, const TData *data,
-                 uint8_t address, uint8_t cmd, uint8_t sub, TDataArray &text);
+                 uint8_t address, TWordRead read, TDataArray &text);
 
 // A window that polls one 32-bit word into its columns on every tick of
 // Timer1, which runs from creation. It only reads; it changes nothing in the
@@ -63,9 +67,9 @@ public slots:
     void Timer1Timer();
 
 protected:
-    // Timer1 ticks every `period` ms; each tick sends cmd/sub.
+    // Timer1 ticks every `period` ms; each tick runs `read`.
     TBitColumnsDialog(QWidget *owner, const char *name, const QString &caption, int period,
-                      uint8_t cmd, uint8_t sub);
+                      TWordRead read);
 
     // The texts of Label1..Label32.
     virtual std::array<QString, 32> Captions() const = 0;
@@ -82,6 +86,5 @@ protected:
 private:
     void BuildControls() final;
 
-    const uint8_t cmd_;
-    const uint8_t sub_;
+    const TWordRead read_;
 };

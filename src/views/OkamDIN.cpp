@@ -1,6 +1,5 @@
 #include "OkamDIN.h"
 
-#include "Qxxx417.h"
 
 #include <QPushButton>
 #include <QVBoxLayout>
@@ -16,7 +15,7 @@ QString BitText(uint8_t value, uint8_t bit)
 
 TForm11::TForm11(QWidget *owner, TBuild build)
     : TBitColumnsDialog(owner, "Form11", QStringLiteral("Okamžité hodnoty digitálních vstupů"), 100,
-                        CmdReadInputs, SubChannels)
+                        ReadInputs)
 {
     if (build == TBuild::Now)
         EnsureBuilt();

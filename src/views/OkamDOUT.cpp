@@ -1,6 +1,6 @@
 #include "OkamDOUT.h"
 
-#include "Qxxx417.h"
+#include "Module.h"
 #include "WindowKit.h"
 
 #include <QCheckBox>
@@ -181,15 +181,7 @@ void TForm9::ShowWord(uint32_t word)
 
 void TForm9::WriteOutputs(uint32_t word)
 {
-    // X is 0 on every write; fresh bytes, because ModuleCall hands the answer
-    // back in them.
-    uint8_t x = 0;
-    uint8_t d0 = uint8_t(word), d1 = uint8_t(word >> 8), d2 = uint8_t(word >> 16),
-            d3 = uint8_t(word >> 24);
-    uint8_t status = DrvNotComposed; // kept when nothing is sent: never a false success
-    TDataArray reply{};
-    ModuleCall(Data->Kind, Data->Handle, address_, CmdWriteOutputs, SubChannels, x, d0, d1, d2, d3,
-               status, reply);
-    const QString text = DriverStatusText(Data->Kind, status, text_);
-    StatusBar1->SetText(status == 0 ? QStringLiteral(" Data zapsána") : QStringLiteral(" ") + text);
+    const TModuleResult result = ::WriteOutputs({Data->Kind, Data->Handle, address_}, word);
+    const QString text = DriverStatusText(Data->Kind, result.Status, text_);
+    StatusBar1->SetText(result.Ok() ? QStringLiteral(" Data zapsána") : QStringLiteral(" ") + text);
 }

@@ -1,6 +1,6 @@
 #include "StatReg.h"
 
-#include "Qxxx417.h"
+#include "Module.h"
 #include "WindowKit.h"
 
 #include <QHBoxLayout>
@@ -8,8 +8,7 @@
 #include <QVBoxLayout>
 
 TForm15::TForm15(QWidget *owner, TBuild build)
-    : TBitColumnsDialog(owner, "Form15", QStringLiteral("Status registr"), 500, CmdReadStatus,
-                        SubNone)
+    : TBitColumnsDialog(owner, "Form15", QStringLiteral("Status registr"), 500, ReadStatus)
 {
     if (build == TBuild::Now)
         EnsureBuilt();
@@ -45,15 +44,10 @@ void TForm15::Button2Click()
     EnsureBuilt();
     if (!ReadyToExchange(Data, *StatusBar1))
         return;
-    uint8_t x = 0;
-    uint8_t d0 = 0, d1 = 0, d2 = 0, d3 = 0;
-    uint8_t status = DrvNotComposed; // kept when nothing is sent: never a false success
-    TDataArray reply{};
-    ModuleCall(Data->Kind, Data->Handle, address_, CmdClearStatus, SubNone, x, d0, d1, d2, d3,
-               status, reply);
-    const QString text = DriverStatusText(Data->Kind, status, text_);
+    const TModuleResult result = ClearStatus({Data->Kind, Data->Handle, address_});
+    const QString text = DriverStatusText(Data->Kind, result.Status, text_);
     // A good clear says nothing: the next poll, at most 500 ms away, shows
     // the cleared register and rewrites the panel.
-    if (status != 0)
+    if (!result.Ok())
         StatusBar1->SetText(QStringLiteral(" ") + text);
 }

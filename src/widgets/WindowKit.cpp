@@ -1,6 +1,6 @@
 #include "WindowKit.h"
 
-#include "Qxxx417.h"
+#include "Module.h"
 
 #include <QLabel>
 
@@ -22,10 +22,7 @@ bool ReadyToExchange(const TData *data, TSinglePanelStatusBar &bar)
 
 QString DriverStatusText(uint8_t kind, int32_t status, TDataArray &text)
 {
-    DrvErrorText(kind, uint32_t(status), text);
-    std::string s;
-    DataArrayToStr(text, s);
-    return QString::fromStdString(s);
+    return QString::fromStdString(StatusCodeText(kind, status, text));
 }
 
 TSinglePanelStatusBar::TSinglePanelStatusBar(QWidget *parent) : QStatusBar(parent)
