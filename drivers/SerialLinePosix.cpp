@@ -9,6 +9,7 @@
 // Either way the line is held alone, as serial tools hold one: a second
 // program on the port would take our replies and we its.
 #include "SerialLine.h"
+#include "TermiosRates.h"
 #include "Transport.h"
 #include "q417drv.h"
 
@@ -30,13 +31,6 @@ namespace drv {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-// The termios speed of each of SerialRates.
-constexpr struct {
-    int32_t rate;
-    speed_t speed;
-} Rates[] = {{600, B600},     {1200, B1200},   {2400, B2400},   {4800, B4800},  {9600, B9600},
-             {19200, B19200}, {38400, B38400}, {57600, B57600}, {115200, B115200}};
 
 // TIOCEXCL turns away every later open but root's; the advisory lock is
 // what a second opener running as root finds taken. Other failures of
@@ -104,8 +98,9 @@ public:
 
     bool SetRate(int32_t rate) override
     {
+        const std::optional<speed_t> speed = bus::TermiosSpeed(rate);
         termios t{};
-        if (::tcgetattr(fd_, &t) != 0)
+        if (!speed || ::tcgetattr(fd_, &t) != 0)
             return false;
         ::cfmakeraw(&t);
         t.c_cflag &= ~tcflag_t(CSTOPB | PARENB | CRTSCTS);
@@ -113,11 +108,7 @@ public:
         t.c_iflag &= ~tcflag_t(IXON | IXOFF | IXANY);
         t.c_cc[VMIN] = 0;
         t.c_cc[VTIME] = 0;
-        for (const auto &r : Rates) {
-            if (r.rate == rate)
-                return ::cfsetspeed(&t, r.speed) == 0 && ::tcsetattr(fd_, TCSANOW, &t) == 0;
-        }
-        return false;
+        return ::cfsetspeed(&t, *speed) == 0 && ::tcsetattr(fd_, TCSANOW, &t) == 0;
     }
     bool FlushInput() override { return ::tcflush(fd_, TCIFLUSH) == 0; }
     int Write(const uint8_t *bytes, std::size_t size, int timeoutMs) override

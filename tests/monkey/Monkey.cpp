@@ -348,7 +348,8 @@ void Note(uint8_t kind, const char *entry, int32_t status, const int32_t *reques
     if (cmd == CmdWriteOutputs) {
         const uint32_t word = Word(request + 4);
         if (!failed)
-            x.outputs[{kind, uint8_t(request[0])}] = {++writeOrder, word};
+            x.outputs[{kind, uint8_t(request[0]), x.rates[kind] ? *x.rates[kind] : 0}] = {
+                ++writeOrder, word};
         // The panel writes what its boxes show, by "Zapsat" or by a step of
         // the walking one alike.
         if (window != nullptr && window->objectName() == QLatin1String("Form9") &&

@@ -27,6 +27,7 @@
 #include <optional>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 class QDialog;
@@ -83,8 +84,13 @@ struct Exchanges {
     // The last good read of inputs or status register, and its dialog.
     QPointer<QWidget> readWindow;
     uint32_t readWord = 0;
-    // The last word written to the outputs with success, per kind and address.
-    std::map<std::pair<uint8_t, uint8_t>, Written> outputs;
+    // Where the bus rate in force is read for each kind, when a driver can
+    // tell it (the guard drivers); null: the rate is recorded as 0.
+    std::array<const int32_t *, 5> rates{};
+    // The last word written to the outputs with success, per kind, address
+    // and bus rate: on a bus of modules at every rate only the module at the
+    // rate in force heard it.
+    std::map<std::tuple<uint8_t, uint8_t, int32_t>, Written> outputs;
     std::vector<std::string> faults;
 };
 Exchanges &Record();

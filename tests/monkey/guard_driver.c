@@ -18,6 +18,8 @@
 /* Only what the simulator serves. */
 #define GUARD_IP "127.0.0.1"
 #define GUARD_COM_PORT 1
+/* The rate the COM driver puts its line at when it opens it. */
+#define GUARD_COM_OPENING_RATE 9600
 
 static struct guard_state state;
 static void *real;
@@ -84,7 +86,12 @@ Q417_EXPORT int32_t Q417_CALL ENTRY(Init)(int32_t *handle, int32_t param)
     real = dlopen(GUARD_REAL, RTLD_NOW | RTLD_LOCAL);
     {
         BIND(q417_init_port_fn, init, "Init");
-        return report("Init", init != NULL ? init(handle, param) : Q417_E_OPEN, NULL, NULL);
+        const int32_t result = init != NULL ? init(handle, param) : Q417_E_OPEN;
+#if GUARD_KIND == 0
+        if (result == Q417_OK)
+            state.rate = GUARD_COM_OPENING_RATE;
+#endif
+        return report("Init", result, NULL, NULL);
     }
 }
 #elif GUARD_KIND == 2 || GUARD_KIND == 3
@@ -117,8 +124,11 @@ Q417_EXPORT int32_t Q417_CALL ENTRY(SetConfig)(int32_t handle, int32_t rate, int
                                                int32_t retries)
 {
     BIND(q417_setconfig_fn, f, "SetConfig");
-    return report("SetConfig", f != NULL ? f(handle, rate, timeout, retries) : Q417_E_HANDLE, NULL,
-                  NULL);
+    const int32_t result = f != NULL ? f(handle, rate, timeout, retries) : Q417_E_HANDLE;
+    /* A refused configuration leaves the line, or the converter, as it was. */
+    if (result == Q417_OK)
+        state.rate = rate;
+    return report("SetConfig", result, NULL, NULL);
 }
 
 Q417_EXPORT int32_t Q417_CALL ENTRY(GetConfig)(int32_t handle, int32_t *rate, int32_t *timeout,

@@ -22,9 +22,16 @@ extern "C" {
 struct guard_state {
     int32_t udp_port; /* the one UDP port the LAN kind may open */
     int32_t refused;  /* Init calls refused so far */
+    /* The bus rate in force, in Bd, as the answers so far set it: an
+     * accepted SetConfig's rate; for COM also 9600 at each Init, the rate the
+     * driver opens its line at. The LAN converter keeps its rate from one
+     * connection to the next, so Init leaves it alone there. The test sets
+     * the rate a fresh bus starts at. */
+    int32_t rate;
     /* Called after each Init, SetConfig and Send with the entry's name, the
      * status it reported (its result, or Send's *status when the result is
-     * 0), and for Send the request and reply arrays (null otherwise). */
+     * 0), and for Send the request and reply arrays (null otherwise). `rate`
+     * is already updated when it is called. */
     void (*on_answer)(const char *entry, int32_t status, const int32_t *request,
                       const int32_t *reply);
 };

@@ -373,13 +373,14 @@ TEST(SimTiming, RepliesLeaveAfterTheirWireTime)
     }
 
     // Paced, not held back and written whole: at 9600 Bd the last byte
-    // comes ten byte times (10.4 ms) after the first.
+    // comes ten byte times (10.4 ms) after the first. Half of that is the
+    // bound: the first byte's wake-up may come late on a busy machine.
     ASSERT_TRUE(pty.SetRate(9600));
     pty.Send(Identity(9, 1));
     ASSERT_EQ(pty.Receive(1000ms, 1).size(), 1u);
     const auto first = Clock::now();
     ASSERT_EQ(pty.Receive(1000ms, wire::ReplySize - 1).size(), wire::ReplySize - 1);
-    EXPECT_GE(Since(first), 9ms);
+    EXPECT_GE(Since(first), 5ms);
 }
 
 // The faults of the command line act on replies that wait for their time.

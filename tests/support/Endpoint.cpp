@@ -1,5 +1,7 @@
 #include "Endpoint.h"
 
+#include "TermiosRates.h"
+
 #include <algorithm>
 #include <cerrno>
 
@@ -57,11 +59,6 @@ Endpoint Endpoint::Pty(const std::string &path)
 
 bool Endpoint::SetRate(int32_t bd) const
 {
-    static constexpr struct {
-        int32_t bd;
-        speed_t speed;
-    } Speeds[] = {{600, B600},     {1200, B1200},   {2400, B2400},   {4800, B4800},  {9600, B9600},
-                  {19200, B19200}, {38400, B38400}, {57600, B57600}, {115200, B115200}};
     if (port_ != 0) {
         static uint8_t seq = 0;
         const wire::ConverterConfig config{++seq, uint32_t(bd)};
@@ -70,14 +67,11 @@ bool Endpoint::SetRate(int32_t bd) const
         return wire::Decode(Receive(1000ms, wire::ConfigAckSize), ack) == wire::Decoded::Ok &&
                ack.seq == config.seq && ack.result == uint8_t(wire::ConfigResult::Accepted);
     }
+    const std::optional<speed_t> speed = bus::TermiosSpeed(bd);
     termios t{};
-    if (tcgetattr(fd_, &t) != 0)
+    if (!speed || tcgetattr(fd_, &t) != 0)
         return false;
-    for (const auto &s : Speeds) {
-        if (s.bd == bd)
-            return cfsetspeed(&t, s.speed) == 0 && tcsetattr(fd_, TCSANOW, &t) == 0;
-    }
-    return false;
+    return cfsetspeed(&t, *speed) == 0 && tcsetattr(fd_, TCSANOW, &t) == 0;
 }
 
 Endpoint::~Endpoint()

@@ -1,5 +1,7 @@
 #include "Server.h"
 
+#include "TermiosRates.h"
+
 #include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
@@ -22,6 +24,12 @@ namespace {
 // Delayed replies beyond this are dropped: a driver that floods a delaying
 // simulator learns nothing from the surplus.
 constexpr std::size_t MaxPending = 256;
+
+// A poll's time-out lands up to ~100 us late (rounding, timer slack), which
+// 24 exchanges at 115200 Bd turn into milliseconds. With real timing the
+// poll therefore wakes this much early and the rest is spun: short enough to
+// cost little CPU, long enough to cover the usual wake-up latency.
+constexpr auto SpinLead = std::chrono::microseconds(150);
 
 std::string SysError(const char *what)
 {
@@ -215,6 +223,7 @@ void Server::Run(int signalFd, void (*onRestart)())
                 ptyAlive = false;
             }
         }
+        SpinToDue();
         SendDue();
         if (stop)
             return;
@@ -380,13 +389,30 @@ void Server::SendDue()
     std::erase_if(pending_, [](const Pending &p) { return p.sent == p.frame.size(); });
 }
 
+Server::Clock::time_point Server::NextDue() const
+{
+    Clock::time_point next = Clock::time_point::max();
+    for (const Pending &p : pending_)
+        next = std::min(next, p.due + p.byteTime * std::ptrdiff_t(p.sent));
+    return next;
+}
+
+void Server::SpinToDue() const
+{
+    if (!timing_.real || pending_.empty())
+        return;
+    const Clock::time_point next = NextDue();
+    if (next - Clock::now() > SpinLead)
+        return;
+    while (Clock::now() < next) {
+    }
+}
+
 std::optional<timespec> Server::PollTimeout() const
 {
     if (pending_.empty())
         return std::nullopt;
-    Clock::time_point next = Clock::time_point::max();
-    for (const Pending &p : pending_)
-        next = std::min(next, p.due + p.byteTime * std::ptrdiff_t(p.sent));
+    const Clock::time_point next = NextDue() - (timing_.real ? SpinLead : Clock::duration::zero());
     const auto left = std::max(next - Clock::now(), Clock::duration::zero());
     const auto s = std::chrono::duration_cast<std::chrono::seconds>(left);
     return timespec{time_t(s.count()),
@@ -400,17 +426,7 @@ int32_t Server::PtyRate() const
     termios t{};
     if (tcgetattr(masterFd_, &t) != 0)
         return 0;
-    static constexpr struct {
-        speed_t speed;
-        int32_t bd;
-    } Speeds[] = {{B600, 600},     {B1200, 1200},   {B2400, 2400},   {B4800, 4800},  {B9600, 9600},
-                  {B19200, 19200}, {B38400, 38400}, {B57600, 57600}, {B115200, 115200}};
-    const speed_t speed = cfgetospeed(&t);
-    for (const auto &s : Speeds) {
-        if (s.speed == speed)
-            return s.bd;
-    }
-    return 0;
+    return bus::TermiosRate(cfgetospeed(&t));
 }
 
 bool Server::Chance(double percent)

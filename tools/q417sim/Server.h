@@ -58,8 +58,14 @@ private:
     void OnRequest(const wire::Request &request, const Peer &from);
     void Send(const Peer &to, std::span<const uint8_t> bytes);
     void SendDue();
-    // Until the next pending byte or datagram; null when nothing waits.
+    // When the next pending byte or datagram is due; max() when none waits.
+    Clock::time_point NextDue() const;
+    // Until the next pending byte or datagram, less the stretch SpinToDue
+    // covers with real timing; null when nothing waits.
     std::optional<timespec> PollTimeout() const;
+    // With real timing, busy-waits for a byte or datagram due within that
+    // stretch, so that it leaves within microseconds of its time.
+    void SpinToDue() const;
     // The rate the driver set on the pseudo-terminal; 0 when it is none of
     // bus::Rates.
     int32_t PtyRate() const;
