@@ -201,7 +201,7 @@ void TRegisterDialog::EndSequence()
 void TRegisterDialog::EndSequence(uint8_t kind, const TModuleResult &result, const QString &done)
 {
     switch (result.Outcome) {
-    case TOutcome::Stopped:
+    case TOutcome::Stopped: // not reached: the dialog is gone
         return;
     case TOutcome::DriverError:
         ShowDriverError(kind, result.Status);
@@ -230,6 +230,10 @@ void TRegisterDialog::ReadRegisters(TModuleConfig &C, const TRegisterSequence &s
             ShowStatus(ReadProgress(step.Number * 100 / step.Total));
             return (step.Number == step.Total && !sequence.SettleAfterLast) || Settle();
         });
+    // Stopped: the dialog was destroyed while the toolkit ran, so not even
+    // a member function may be called any more.
+    if (result.Outcome == TOutcome::Stopped)
+        return;
     EndSequence(link.Kind, result, TextReadDone);
 }
 
@@ -251,5 +255,9 @@ void TRegisterDialog::WriteRegisters(const TModuleConfig &C, const TRegisterSequ
             ShowStatus(WriteProgress(step.Number * 100 / step.Total));
             return (step.Number == step.Total && !sequence.SettleAfterLast) || Settle();
         });
+    // Stopped: the dialog was destroyed while the toolkit ran, so not even
+    // a member function may be called any more.
+    if (result.Outcome == TOutcome::Stopped)
+        return;
     EndSequence(link.Kind, result, TextWriteDone);
 }
