@@ -3,6 +3,7 @@
 // same 24 exchanges through ModuleCall and 24 pauses of 1 ms, without the
 // dialog. The difference is what the dialog adds: texts, repaints and the
 // toolkit's turns between the steps.
+#include "ConfigImage.h"
 #include "NastavDIO.h"
 #include "Qxxx417.h"
 #include "WindowKit.h"
@@ -27,18 +28,6 @@ namespace {
 
 TData Record;
 TForm14 *Dialog = nullptr;
-
-// Alternates between two images so that every iteration changes registers.
-TModuleConfig Image(bool odd)
-{
-    TModuleConfig c = ModuleConfigDefaults();
-    for (int n = 0; n < 4; ++n) {
-        c.DinNegation[std::size_t(n)] = uint8_t(odd ? 0x5A + n : 0xA5 - n);
-        c.DoutNegation[std::size_t(n)] = uint8_t(odd ? 0x0F << n : 0xF0 >> n);
-        c.DoutInitState[std::size_t(n)] = uint8_t(odd ? 0x81 : 0x18);
-    }
-    return c;
-}
 
 void BM_DialogWrite(benchmark::State &state)
 {

@@ -5,6 +5,7 @@
 // against its wire floor from the timing model the simulator uses, so the
 // ratio is what the program, the driver and the simulator add to the bus;
 // beside the write, its exchanges and pauses alone, without the dialog.
+#include "ConfigImage.h"
 #include "BusTiming.h"
 #include "NastavDIO.h"
 #include "Pripojeni.h"
@@ -77,18 +78,6 @@ void Close(TData &record)
         DrvDone(record.Kind, handle);
     record.Handle = handle;
     record.Connected = false;
-}
-
-// Alternates between two images so that every iteration changes registers.
-TModuleConfig Image(bool odd)
-{
-    TModuleConfig c = ModuleConfigDefaults();
-    for (int n = 0; n < 4; ++n) {
-        c.DinNegation[std::size_t(n)] = uint8_t(odd ? 0x5A + n : 0xA5 - n);
-        c.DoutNegation[std::size_t(n)] = uint8_t(odd ? 0x0F << n : 0xF0 >> n);
-        c.DoutInitState[std::size_t(n)] = uint8_t(odd ? 0x81 : 0x18);
-    }
-    return c;
 }
 
 void BM_DialogWrite(benchmark::State &state, Link link)
