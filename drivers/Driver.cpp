@@ -40,18 +40,6 @@ Connection *Find(int32_t handle)
     return nullptr;
 }
 
-// Each connection starts its sequence numbers somewhere new, so that a reply
-// an earlier session left on the line or in the converter is unlikely to
-// carry the number a request of this one waits for.
-uint8_t FirstSeq()
-{
-    try {
-        return uint8_t(std::random_device{}());
-    } catch (...) {
-        return uint8_t(std::chrono::steady_clock::now().time_since_epoch().count());
-    }
-}
-
 int32_t NextHandle()
 {
     for (;;) {
@@ -62,6 +50,15 @@ int32_t NextHandle()
 }
 
 } // namespace
+
+uint8_t FreshSeq()
+{
+    try {
+        return uint8_t(std::random_device{}());
+    } catch (...) {
+        return uint8_t(std::chrono::steady_clock::now().time_since_epoch().count());
+    }
+}
 
 int32_t Init(int32_t *handle, const std::string &device, const Opener &open)
 {
@@ -86,7 +83,7 @@ int32_t Init(int32_t *handle, const std::string &device, const Opener &open)
     slot->timeout = t->TimeoutMs();
     slot->rate = 0;
     slot->retries = 0;
-    slot->seq = FirstSeq();
+    slot->seq = FreshSeq();
     slot->transport = std::move(t);
     slot->handle = NextHandle();
     *handle = slot->handle;

@@ -10,6 +10,21 @@
 
 namespace drv {
 
+// The reply time-out a connection starts with, and the range SetConfig and
+// Init accept, in ms.
+inline constexpr int32_t DefaultTimeoutMs = 1000;
+inline constexpr int32_t MaxTimeoutMs = 60000;
+inline bool TimeoutInRange(int32_t ms)
+{
+    return ms >= 1 && ms <= MaxTimeoutMs;
+}
+
+// A sequence number to start from: somewhere new for each connection, so
+// that a reply or acknowledgement an earlier session left on the line or in
+// the converter is unlikely to carry the number a request of this one
+// waits for.
+uint8_t FreshSeq();
+
 class Transport {
 public:
     virtual ~Transport() = default;

@@ -18,9 +18,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr int32_t DefaultTimeoutMs = 1000;
-constexpr int32_t MaxTimeoutMs = 60000;
-
 // One bus per loaded library: connections share it, and it keeps the
 // module's registers and outputs from one connection to the next until the
 // program unloads the library.
@@ -67,7 +64,7 @@ public:
     {
         if (!bus::BaudCode(rate))
             return Q417_E_RATE;
-        if (timeoutMs < 1 || timeoutMs > MaxTimeoutMs)
+        if (!TimeoutInRange(timeoutMs))
             return Q417_E_PARAM;
         Bus().SetRate(rate);
         timeoutMs_ = timeoutMs;

@@ -14,9 +14,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr int32_t DefaultTimeoutMs = 1000;
-constexpr int32_t MaxTimeoutMs = 60000;
-
 bool KnownRate(int32_t rate)
 {
     return std::find(std::begin(SerialRates), std::end(SerialRates), rate) !=
@@ -31,7 +28,7 @@ public:
     {
         if (!KnownRate(rate))
             return Q417_E_RATE;
-        if (timeoutMs < 1 || timeoutMs > MaxTimeoutMs)
+        if (!TimeoutInRange(timeoutMs))
             return Q417_E_PARAM;
         if (!line_->SetRate(rate))
             return Q417_E_RATE;

@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <random>
 
 namespace drv {
 
@@ -16,24 +15,10 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr int32_t MaxTimeoutMs = 60000;
-
 bool CrcHolds(std::span<const uint8_t> frame)
 {
     const uint16_t crc = wire::Crc16(frame.first(frame.size() - 2));
     return frame[frame.size() - 2] == (crc & 0xFF) && frame[frame.size() - 1] == (crc >> 8);
-}
-
-// The first sequence number of a connection's configuration requests:
-// somewhere new each time, so that an acknowledgement an earlier session
-// left in the converter's path is unlikely to fit.
-uint8_t FirstConfigSeq()
-{
-    try {
-        return uint8_t(std::random_device{}());
-    } catch (...) {
-        return uint8_t(Clock::now().time_since_epoch().count());
-    }
 }
 
 // What one datagram from the converter means to the transaction waiting.
@@ -47,7 +32,7 @@ enum class Verdict {
 class UdpTransport final : public Transport {
 public:
     UdpTransport(net::Handle socket, const net::Peer &peer, int32_t timeoutMs)
-        : socket_(socket), peer_(peer), timeoutMs_(timeoutMs), configSeq_(FirstConfigSeq())
+        : socket_(socket), peer_(peer), timeoutMs_(timeoutMs), configSeq_(FreshSeq())
     {
     }
     ~UdpTransport() override { net::Close(socket_); }
@@ -223,7 +208,7 @@ std::unique_ptr<Transport> OpenUdp(const char *ip, int32_t port, int32_t timeout
         error = Q417_E_IPADDR;
         return nullptr;
     }
-    if (port < 1 || port > 65535 || timeoutMs < 1 || timeoutMs > MaxTimeoutMs) {
+    if (port < 1 || port > 65535 || !TimeoutInRange(timeoutMs)) {
         error = Q417_E_PARAM;
         return nullptr;
     }
