@@ -5,6 +5,7 @@
 // toolkit's turns between the steps.
 #include "ConfigImage.h"
 #include "NastavDIO.h"
+#include "Platform.h"
 #include "Qxxx417.h"
 #include "WindowKit.h"
 
@@ -13,10 +14,10 @@
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
-#include <QThread>
 
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <ctime>
 #include <fstream>
@@ -65,12 +66,12 @@ void BM_Floor(benchmark::State &state)
                 state.SkipWithError("write exchange failed");
                 return;
             }
-            QThread::msleep(1);
+            platform::Pause(std::chrono::milliseconds(1));
             if (Call(CmdReadRegister, reg, 0, answer) != 0 || answer != value) {
                 state.SkipWithError("read-back failed");
                 return;
             }
-            QThread::msleep(1);
+            platform::Pause(std::chrono::milliseconds(1));
         }
     }
 }

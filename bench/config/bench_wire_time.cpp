@@ -8,6 +8,7 @@
 #include "ConfigImage.h"
 #include "BusTiming.h"
 #include "NastavDIO.h"
+#include "Platform.h"
 #include "Pripojeni.h"
 #include "Qxxx417.h"
 #include "SimProcess.h"
@@ -20,7 +21,6 @@
 
 #include <QApplication>
 #include <QLabel>
-#include <QThread>
 
 #include <chrono>
 #include <cstdio>
@@ -128,13 +128,13 @@ void BM_Steps(benchmark::State &state, Link link)
         for (uint8_t reg : order) {
             const uint8_t value = uint8_t(odd ? reg : ~reg);
             const bool written = call(CmdWriteRegister, reg, value);
-            QThread::msleep(1);
+            platform::Pause(std::chrono::milliseconds(1));
             if (!written || !call(CmdReadRegister, reg, value)) {
                 state.SkipWithError("exchange failed");
                 Close(record);
                 return;
             }
-            QThread::msleep(1);
+            platform::Pause(std::chrono::milliseconds(1));
         }
     }
     Close(record);

@@ -132,8 +132,11 @@ class TRun
         // 0); that must not read as a good answer.
         uint8_t status = DrvNotComposed;
         TDataArray reply{};
+        step.Started = std::chrono::system_clock::now();
+        const auto begun = std::chrono::steady_clock::now();
         ModuleCall(link_.Kind, link_.Handle, link_.Address, cmd, sub, x, d[0], d[1], d[2], d[3],
                    status, reply);
+        step.Duration = std::chrono::steady_clock::now() - begun;
         step.X = x;
         step.Reply = d;
         step.Status = status;

@@ -11,6 +11,7 @@
 #include "Dekl.h"
 
 #include <array>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -62,6 +63,10 @@ struct TModuleStep {
     std::array<uint8_t, 4> Reply{};
     uint8_t Status = 0;    // the driver's code, 0 for a good answer
     bool Mismatch = false; // a read-back that differs from what was written
+    // When the request went out (wall clock, for a trace) and how long the
+    // exchange took (monotonic clock).
+    std::chrono::system_clock::time_point Started{};
+    std::chrono::nanoseconds Duration{};
 
     bool Passed() const { return Status == 0 && !Mismatch; }
 };

@@ -2,6 +2,7 @@
 // own implementation file (PlatformPosix.cpp, PlatformWin.cpp).
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <filesystem>
 #include <functional>
@@ -85,5 +86,12 @@ void ObserveFileCalls(FileCallObserver observer);
 // is an absolute path, else ~/.config (POSIX); %LOCALAPPDATA% (Windows).
 // Empty when the system names none.
 std::filesystem::path UserConfigDirectory();
+
+// Blocks the calling thread for `length`. On POSIX it never returns
+// earlier and returns within a few µs after, unless the system gives the
+// thread no processor then; the last ~150 µs are spun. On Windows it is
+// Sleep of the length in whole milliseconds, rounded up, which ends on the
+// system's timer tick.
+void Pause(std::chrono::microseconds length);
 
 } // namespace platform

@@ -4,6 +4,7 @@
 #include <bit>
 #include <cctype>
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <string>
 #include <ctime>
@@ -331,6 +332,40 @@ fs::path UserConfigDirectory()
     if (home == nullptr || *home == '\0')
         return {};
     return fs::path(home) / ".config";
+}
+
+namespace
+{
+
+// A timed sleep ends up to the timer slack (50 µs by default) plus the
+// wake-up latency late, ~100 µs on a virtual machine: 24 pauses of a
+// register write turn that into milliseconds. So the sleep ends this much
+// early and the rest is spun, as the simulator times its replies; the
+// thread's timer slack is left alone, the lead covers it.
+constexpr int64_t PauseSpinNs = 150'000;
+
+int64_t MonotonicNs()
+{
+    timespec t{};
+    ::clock_gettime(CLOCK_MONOTONIC, &t);
+    return int64_t(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
+}
+
+} // namespace
+
+void Pause(std::chrono::microseconds length)
+{
+    const int64_t start = MonotonicNs();
+    const int64_t end = start + std::chrono::nanoseconds(length).count();
+    // An absolute deadline: a signal's interruption resumes towards the
+    // same end instead of starting the length anew.
+    if (const int64_t wake = end - PauseSpinNs; wake > start) {
+        const timespec at{time_t(wake / 1'000'000'000), long(wake % 1'000'000'000)};
+        while (::clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &at, nullptr) == EINTR) {
+        }
+    }
+    while (MonotonicNs() < end) {
+    }
 }
 
 } // namespace platform

@@ -283,4 +283,15 @@ fs::path UserConfigDirectory()
     return p.is_absolute() ? p : fs::path();
 }
 
+void Pause(std::chrono::microseconds length)
+{
+    // Sleep ends on the system's timer tick (1 to 15.6 ms), so a sleep to
+    // shortly before the end and a spin of the rest, as on POSIX, could
+    // spin most of a tick on the window's thread. The pause stays what it
+    // always was there, Sleep of the length in whole milliseconds.
+    if (length <= std::chrono::microseconds::zero())
+        return;
+    Sleep(DWORD((length.count() + 999) / 1000));
+}
+
 } // namespace platform
