@@ -23,6 +23,13 @@ std::array<uint8_t, 4> Bytes(uint32_t w)
     return {uint8_t(w), uint8_t(w >> 8), uint8_t(w >> 16), uint8_t(w >> 24)};
 }
 
+// Modules at one address but different rates never hear each other's
+// requests, so a bus may hold several.
+bool Hears(const SimModule &m, const wire::Request &request, int32_t bd)
+{
+    return m.Address() == request.address && bus::Rate(m.BaudCode()) == bd;
+}
+
 template <std::size_t N> std::array<uint8_t, N> Chars(const char (&text)[N + 1])
 {
     std::array<uint8_t, N> a{};
@@ -187,6 +194,29 @@ SimModule *SimBus::Find(uint8_t address)
     return nullptr;
 }
 
+SimBus::Heard SimBus::Exchange(const wire::Request &request)
+{
+    return Exchange(request, rate_);
+}
+
+SimBus::Heard SimBus::Exchange(const wire::Request &request, int32_t bd)
+{
+    Heard heard;
+    for (SimModule &m : modules_) {
+        if (!Hears(m, request, bd))
+            continue;
+        const wire::ReplyFrame frame = wire::Encode(m.Handle(request));
+        if (heard.modules++ == 0) {
+            heard.frame = frame;
+            continue;
+        }
+        // A dominant 0: see the class comment.
+        for (std::size_t i = 0; i < frame.size(); ++i)
+            heard.frame[i] &= frame[i];
+    }
+    return heard;
+}
+
 std::optional<wire::Reply> SimBus::Handle(const wire::Request &request)
 {
     return Handle(request, rate_);
@@ -194,11 +224,20 @@ std::optional<wire::Reply> SimBus::Handle(const wire::Request &request)
 
 std::optional<wire::Reply> SimBus::Handle(const wire::Request &request, int32_t bd)
 {
-    // Modules at one address but different rates never hear each other's
-    // requests, so a bus may hold several.
+    // The usual bus, one module hearing, needs no frame built and decoded.
+    SimModule *only = nullptr;
+    unsigned hearing = 0;
     for (SimModule &m : modules_) {
-        if (m.Address() == request.address && bus::Rate(m.BaudCode()) == bd)
-            return m.Handle(request);
+        if (Hears(m, request, bd)) {
+            only = &m;
+            ++hearing;
+        }
     }
-    return std::nullopt;
+    if (hearing == 1)
+        return only->Handle(request);
+    const Heard heard = Exchange(request, bd);
+    wire::Reply reply;
+    if (heard.modules == 0 || wire::Decode(heard.frame, reply) != wire::Decoded::Ok)
+        return std::nullopt;
+    return reply;
 }

@@ -34,6 +34,7 @@ public:
     // The address the module answers at (register 63 as of the last start).
     uint8_t Address() const { return address_; }
     uint8_t BaudCode() const { return baudCode_; }
+    const Identity &Id() const { return id_; }
 
     // Answers one request addressed to this module. The reply's status is 0
     // or a Q417_E_MOD_* code; its seq and address are filled in.
@@ -64,16 +65,35 @@ private:
     unsigned patternStep_ = 0;
 };
 
-// Modules sharing one bus: a request reaches the module at its address,
-// and that module hears it only when the bus runs at the module's own rate;
-// at any other its receiver sees framing errors. No module there, or one at
+// Modules sharing one bus: a request reaches the modules at its address,
+// and a module hears it only when the bus runs at the module's own rate; at
+// any other its receiver sees framing errors. No module there, or one at
 // another rate, means no reply. Modules at one address and different rates
 // each hear only their own.
+//
+// Modules at one address and one rate all act on a request (a write reaches
+// each) and answer together, after the same turnaround: their replies
+// overlay on the wire bit for bit. The line idles at 1 and a sender driving
+// a 0 wins against one driving a 1, so the master receives the bitwise AND
+// of the replies. Replies that differ almost always leave a wrong CRC;
+// byte-identical replies (two modules alike in what was asked) arrive clean,
+// as they would on a real bus.
 class SimBus {
 public:
+    // What reaches the master for one request.
+    struct Heard {
+        unsigned modules = 0;     /**< how many heard and acted on it; 0: silence */
+        wire::ReplyFrame frame{}; /**< the bytes on the wire, when modules > 0 */
+    };
+
     SimModule &Add(SimModule module);
     // At the bus's rate (Rate()), or at `bd` where a link has a rate of its
     // own (a serial line next to the converter's UDP).
+    Heard Exchange(const wire::Request &request);
+    Heard Exchange(const wire::Request &request, int32_t bd);
+    // The reply as the master decodes it: nullopt when no module heard the
+    // request, or when colliding replies left a frame that does not decode
+    // (Exchange tells the two apart).
     std::optional<wire::Reply> Handle(const wire::Request &request);
     std::optional<wire::Reply> Handle(const wire::Request &request, int32_t bd);
     SimModule *Find(uint8_t address); // the first at that address, at any rate

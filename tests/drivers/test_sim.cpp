@@ -175,6 +175,18 @@ TEST_P(Simulated, CorruptedRepliesAreCrcErrors)
     EXPECT_EQ(s_.Text(Q417_E_CRC), "chyba CRC v odpovědi modulu");
 }
 
+// Two modules at one address and rate answer together. A scan must see
+// the damaged reply as such, and the same modules answer cleanly wherever
+// their replies agree.
+TEST_P(Simulated, CollidingRepliesAreCrcErrors)
+{
+    ASSERT_NO_FATAL_FAILURE(Start({"--module", "1:4:ALPHA-01", "--module", "1:4:BRAVO-02"}));
+    const Answer a = s_.Call(1, CmdReadIdentity, 0);
+    EXPECT_EQ(a.status, Q417_E_CRC);
+    EXPECT_EQ(Word(a.d), 0u) << "no data from a damaged reply";
+    EXPECT_EQ(s_.Call(1, CmdReadIdentity, 2).status, 0) << "both are version 1.07";
+}
+
 // Every reply comes twice: each answer accepted must be its own request's,
 // never the copy of the one before.
 TEST_P(Simulated, DuplicatedRepliesNeverAnswerTheNextRequest)

@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <regex>
 #include <set>
 #include <thread>
@@ -21,7 +22,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr uint8_t CmdReadInputs = 0, CmdReadStatus = 100, CmdWriteRegister = 103,
+constexpr uint8_t CmdReadInputs = 0, CmdWriteOutputs = 1, CmdReadStatus = 100,
+                  CmdClearStatus = 101, CmdReadRegister = 102, CmdWriteRegister = 103,
                   CmdReadIdentity = 200;
 constexpr uint8_t StatusResetBit = 1u << 5;
 
@@ -282,7 +284,8 @@ TEST(SimOptions, BadValuesExitWithCode2)
 {
     const std::vector<std::vector<std::string>> bad = {
         {"--udp-port", "65536"}, {"--module", "256"},      {"--module", "1:9"},
-        {"--module", "1", "--module", "1"},                {"--inputs", "fixed:xyz"},
+        {"--module", "1:4:DIO-323"},                       {"--inputs", "fixed:xyz"},
+        {"--module", "1:4:DIO 3232"},                      {"--module", "1::DIO-3232"},
         {"--drop", "101"},       {"--delay", "50"},        {"--seed", "s"},
         {"--no-udp"},            {"--bogus"},              {"stray"},
         {"--timing", "fast"},    {"--turnaround", "1001"}, {"--turnaround", "-1"},
@@ -295,8 +298,86 @@ TEST(SimOptions, BadValuesExitWithCode2)
     }
     // The same parser takes what is well formed.
     SimProcess good = StartSim({"--module", "1:8", "--delay", "2.5:10", "--inputs", "fixed:0xff",
-                                "--timing", "real", "--turnaround", "0", "--module", "1:4"});
-    EXPECT_TRUE(good.Ready());
+                                "--timing", "real", "--turnaround", "0", "--module", "1:4",
+                                "--module", "1:4:DIO-3232", "--module", "1:4:dio-3232"});
+    EXPECT_TRUE(good.Ready()) << good.Failure();
+}
+
+// Two modules at address 1 and 9600 Bd with names that differ in sub 0: the
+// master gets the AND of their replies over UDP and the pty alike. What
+// they answer alike comes clean; the module alone at its rate answers as
+// ever.
+TEST(SimCollision, RepliesOfOneAddressAndRateOverlay)
+{
+    SimProcess sim = StartSim({"--pty", "--module", "1:4:ALPHA-01", "--module", "1:4:BRAVO-02",
+                               "--module", "1:8:CHARLIE3"});
+    ASSERT_TRUE(sim.Ready());
+    const Endpoint udp = Endpoint::Udp(sim.UdpPort());
+    const Endpoint pty = Endpoint::Pty(sim.Pty());
+    auto overlaid = [](uint8_t seq) {
+        auto frame = wire::Encode(wire::Reply{seq, 1, 0, 0, {'A', 'L', 'P', 'H'}});
+        const auto other = wire::Encode(wire::Reply{seq, 1, 0, 0, {'B', 'R', 'A', 'V'}});
+        for (std::size_t i = 0; i < frame.size(); ++i)
+            frame[i] &= other[i];
+        return std::vector<uint8_t>(frame.begin(), frame.end());
+    };
+    wire::Reply reply;
+    udp.Send(Identity(1, 1));
+    const auto datagram = udp.Receive(1000ms);
+    EXPECT_EQ(datagram, overlaid(1));
+    EXPECT_EQ(wire::Decode(datagram, reply), wire::Decoded::BadCrc);
+    pty.Send(Identity(2, 1));
+    EXPECT_EQ(pty.Receive(1000ms), overlaid(2));
+    EXPECT_TRUE(udp.Receive(Quiet).empty() && pty.Receive(Quiet).empty()) << "one reply each";
+
+    const auto version = udp.Ask(Identity(3, 1, 2));
+    ASSERT_TRUE(version) << "the same version from both";
+    EXPECT_EQ(version->d, (std::array<uint8_t, 4>{'1', '.', '0', '7'}));
+
+    // Had the write reached one of them only, the read-back would collide.
+    const auto written = udp.Ask(MakeRequest(4, 1, CmdWriteRegister, 0, {33, 33, 0x5A, 0x5A}));
+    ASSERT_TRUE(written);
+    EXPECT_EQ(written->status, 0);
+    const auto readBack = pty.Ask(MakeRequest(5, 1, CmdReadRegister, 0, {33, 33, 0, 0}));
+    ASSERT_TRUE(readBack);
+    EXPECT_EQ(readBack->d[2], 0x5A);
+
+    ASSERT_TRUE(udp.SetRate(115200));
+    const auto own = udp.Ask(Identity(6, 1));
+    ASSERT_TRUE(own) << "alone at its rate";
+    EXPECT_EQ(own->d, (std::array<uint8_t, 4>{'C', 'H', 'A', 'R'}));
+}
+
+// The end line counts every request frame that arrived, whether a module
+// heard it or not, and tells writes from the rest; frames that are not
+// requests do not count.
+TEST(SimCounts, EndLineCountsRequestsByCommand)
+{
+    SimProcess sim = StartSim({"--module", "1"});
+    ASSERT_TRUE(sim.Ready());
+    const Endpoint udp = Endpoint::Udp(sim.UdpPort());
+    udp.Send(MakeRequest(1, 9, CmdWriteRegister, 0, {33, 33, 0, 0})); // nobody at 9
+    auto badCrc = wire::Encode(MakeRequest(2, 1, CmdWriteRegister, 0, {33, 33, 0, 0}));
+    badCrc[6] ^= 0x01;
+    udp.Send(badCrc);
+    ASSERT_TRUE(udp.SetRate(9600)); // the converter's, not a module's
+    // Each answered, so all have been read before the signal.
+    for (uint8_t seq = 3; seq < 6; ++seq)
+        ASSERT_TRUE(udp.Ask(Identity(seq, 1)));
+    ASSERT_TRUE(udp.Ask(MakeRequest(6, 1, CmdWriteRegister, 0, {33, 33, 0, 0})));
+    ASSERT_TRUE(udp.Ask(MakeRequest(7, 1, CmdWriteOutputs, 64)));
+    ASSERT_TRUE(udp.Ask(MakeRequest(8, 1, CmdClearStatus, 0)));
+    ASSERT_TRUE(udp.Ask(MakeRequest(9, 1, CmdReadStatus, 0)));
+
+    const auto counts = sim.StopAndCount(SIGINT);
+    ASSERT_TRUE(counts) << "no counts line after SIGINT";
+    EXPECT_EQ(counts->total, 8u);
+    EXPECT_EQ(counts->read, 4u);
+    EXPECT_EQ(counts->write, 4u);
+    const std::map<int, uint64_t> expected = {
+        {CmdWriteOutputs, 1}, {CmdReadStatus, 1}, {CmdClearStatus, 1}, {CmdWriteRegister, 2},
+        {CmdReadIdentity, 3}};
+    EXPECT_EQ(counts->byCommand, expected);
 }
 
 namespace {

@@ -210,6 +210,41 @@ int SimProcess::Stop(int sig)
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+std::optional<SimProcess::Requests> SimProcess::StopAndCount(int sig)
+{
+    Stop(sig);
+    std::lock_guard lock(mutex_);
+    for (const std::string &line : lines_) {
+        if (!line.starts_with("requests total="))
+            continue;
+        Requests r;
+        std::istringstream in(line.substr(9));
+        for (std::string word; in >> word;) {
+            const auto eq = word.find('=');
+            if (eq == std::string::npos)
+                return std::nullopt;
+            const char *value = word.c_str() + eq + 1;
+            char *end = nullptr;
+            const uint64_t n = std::strtoull(value, &end, 10);
+            const std::string key = word.substr(0, eq);
+            if (end == value || *end != '\0')
+                return std::nullopt;
+            if (key == "total")
+                r.total = n;
+            else if (key == "read")
+                r.read = n;
+            else if (key == "write")
+                r.write = n;
+            else if (key.starts_with("cmd"))
+                r.byCommand[std::atoi(key.c_str() + 3)] = n;
+            else
+                return std::nullopt;
+        }
+        return r;
+    }
+    return std::nullopt;
+}
+
 std::string SimProcess::Stderr() const
 {
     std::lock_guard lock(mutex_);

@@ -6,7 +6,9 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -25,6 +27,13 @@ public:
         int baudCode = 0;
         std::string name;    // 8 characters
         std::string version; // 4 characters
+    };
+    // The requests the simulator received, from the line it prints at its end.
+    struct Requests {
+        uint64_t total = 0;
+        uint64_t read = 0;
+        uint64_t write = 0;
+        std::map<int, uint64_t> byCommand; // only the commands received
     };
 
     // Runs `executable` with `args` and waits at most `startTimeout` for
@@ -55,6 +64,9 @@ public:
     // returns its code; -1 when it did not exit by itself in time and was
     // killed, or was not running.
     int Stop(int sig);
+    // Stop(sig), then the simulator's counts line; nullopt when it printed
+    // none, or one that does not parse.
+    std::optional<Requests> StopAndCount(int sig);
     // What it wrote to stderr so far; complete after Stop.
     std::string Stderr() const;
 

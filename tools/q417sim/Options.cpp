@@ -37,21 +37,33 @@ std::optional<double> ParsePercent(std::string_view text)
     return v;
 }
 
+// ADDR[:BAUD[:NAME]]; NAME replaces the identity's 8 name characters, so
+// that modules sharing an address can answer an identity read differently.
 bool ParseModule(std::string_view text, ModuleSpec &out)
 {
+    out = ModuleSpec{};
     const auto colon = text.find(':');
     const auto address = ParseNumber<uint8_t>(text.substr(0, colon), 0, 255);
     if (!address)
         return false;
     out.address = *address;
-    out.baudCode = 4;
-    if (colon != std::string_view::npos) {
-        // The module refuses a code above 8 in its baud register.
-        const auto baud = ParseNumber<uint8_t>(text.substr(colon + 1), 0, 8);
-        if (!baud)
-            return false;
-        out.baudCode = *baud;
-    }
+    if (colon == std::string_view::npos)
+        return true;
+    text.remove_prefix(colon + 1);
+    const auto nameColon = text.find(':');
+    // The module refuses a code above 8 in its baud register.
+    const auto baud = ParseNumber<uint8_t>(text.substr(0, nameColon), 0, 8);
+    if (!baud)
+        return false;
+    out.baudCode = *baud;
+    if (nameColon == std::string_view::npos)
+        return true;
+    const std::string_view name = text.substr(nameColon + 1);
+    // Printable and without spaces, so the start line stays one word each.
+    if (name.size() != out.id.name.size() ||
+        !std::all_of(name.begin(), name.end(), [](char c) { return c > 0x20 && c < 0x7F; }))
+        return false;
+    std::copy(name.begin(), name.end(), out.id.name.begin());
     return true;
 }
 
@@ -140,7 +152,8 @@ const char *Usage()
     return "Usage: q417sim [options]\n"
            "Serves simulated 417 modules over UDP on 127.0.0.1 and/or a pseudo-terminal.\n"
            "\n"
-           "  --module ADDR[:BAUD]   add a module (repeatable; default 1:4)\n"
+           "  --module ADDR[:BAUD[:NAME]]\n"
+           "                         add a module (repeatable; default 1:4:DIO-3232)\n"
            "  --udp-port N           UDP port on 127.0.0.1 (default 5000, 0 = any free)\n"
            "  --no-udp               do not serve UDP\n"
            "  --pty                  serve a pseudo-terminal\n"
@@ -180,20 +193,10 @@ Parsed ParseOptions(int argc, char **argv, Options &out, std::string &error)
             break;
         switch (c) {
         case OptModule: {
+            // Any number may share an address and rate: they collide.
             ModuleSpec m;
             if (!ParseModule(optarg, m))
                 return bad("module");
-            // At different rates two modules never hear each other's
-            // requests; at one rate they would answer together.
-            const bool taken =
-                std::any_of(out.modules.begin(), out.modules.end(), [&](const ModuleSpec &o) {
-                    return o.address == m.address && o.baudCode == m.baudCode;
-                });
-            if (taken) {
-                error = "two modules at address " + std::to_string(m.address) + " and baud code " +
-                        std::to_string(m.baudCode);
-                return Parsed::Error;
-            }
             out.modules.push_back(m);
             break;
         }

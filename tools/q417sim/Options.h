@@ -14,6 +14,7 @@ namespace q417sim {
 struct ModuleSpec {
     uint8_t address = 1;
     uint8_t baudCode = 4;
+    SimModule::Identity id = SimModule::DefaultIdentity();
 };
 
 // Share of replies (or requests) a fault hits, in percent 0..100.

@@ -72,6 +72,40 @@ void AnswerConfig(int fd, SimBus &bus, const wire::ConverterConfig &config,
 
 } // namespace
 
+uint64_t RequestCounts::Total() const
+{
+    uint64_t n = 0;
+    for (uint64_t c : byCommand)
+        n += c;
+    return n;
+}
+
+uint64_t RequestCounts::Writes() const
+{
+    uint64_t n = 0;
+    for (std::size_t cmd = 0; cmd < byCommand.size(); ++cmd)
+        n += IsWriteCommand(uint8_t(cmd)) ? byCommand[cmd] : 0;
+    return n;
+}
+
+bool IsWriteCommand(uint8_t cmd)
+{
+    return cmd == 1 || cmd == 101 || cmd == 103;
+}
+
+std::string Format(const RequestCounts &counts)
+{
+    const uint64_t total = counts.Total(), writes = counts.Writes();
+    std::string line = "requests total=" + std::to_string(total) +
+                       " read=" + std::to_string(total - writes) +
+                       " write=" + std::to_string(writes);
+    for (std::size_t cmd = 0; cmd < counts.byCommand.size(); ++cmd) {
+        if (counts.byCommand[cmd] != 0)
+            line += " cmd" + std::to_string(cmd) + "=" + std::to_string(counts.byCommand[cmd]);
+    }
+    return line;
+}
+
 Server::Server(SimBus &bus, const Options &options, uint32_t seed)
     : bus_(bus), faults_(options.faults), timing_(options.timing), verbose_(options.verbose),
       rng_(seed)
@@ -280,6 +314,7 @@ void Server::OnRequest(const wire::Request &rq, const Peer &from)
     if (verbose_)
         std::fprintf(stderr, "%s > seq %u addr %u cmd %u sub %u x %u d%s\n", who.c_str(), rq.seq,
                      rq.address, rq.cmd, rq.sub, rq.x, Hex(rq.d).c_str());
+    ++counts_.byCommand[rq.cmd];
     if (Chance(faults_.dropRequests)) {
         if (verbose_)
             std::fprintf(stderr, "%s   request dropped\n", who.c_str());
@@ -290,8 +325,8 @@ void Server::OnRequest(const wire::Request &rq, const Peer &from)
     // the whole exchange, the request's wire time too, counts from here.
     const Clock::time_point arrived = Clock::now();
     const int32_t bd = from.pty ? PtyRate() : bus_.Rate();
-    const std::optional<wire::Reply> reply = bus_.Handle(rq, bd);
-    if (!reply) {
+    const SimBus::Heard heard = bus_.Exchange(rq, bd);
+    if (heard.modules == 0) {
         if (verbose_) {
             if (const SimModule *m = bus_.Find(rq.address))
                 std::fprintf(stderr, "%s   module %u runs at %d Bd, not %d Bd: no reply\n",
@@ -301,16 +336,24 @@ void Server::OnRequest(const wire::Request &rq, const Peer &from)
         }
         return;
     }
-    if (verbose_)
-        std::fprintf(stderr, "%s < seq %u addr %u status %u x %u d%s\n", who.c_str(), reply->seq,
-                     reply->address, reply->status, reply->x, Hex(reply->d).c_str());
+    if (verbose_) {
+        wire::Reply reply;
+        if (heard.modules > 1)
+            std::fprintf(stderr, "%s   %u modules answer at once\n", who.c_str(), heard.modules);
+        if (wire::Decode(heard.frame, reply) == wire::Decoded::Ok)
+            std::fprintf(stderr, "%s < seq %u addr %u status %u x %u d%s\n", who.c_str(),
+                         reply.seq, reply.address, reply.status, reply.x, Hex(reply.d).c_str());
+        else
+            std::fprintf(stderr, "%s < collided replies:%s\n", who.c_str(),
+                         Hex(heard.frame).c_str());
+    }
 
     if (Chance(faults_.drop)) {
         if (verbose_)
             std::fprintf(stderr, "%s   reply dropped\n", who.c_str());
         return;
     }
-    wire::ReplyFrame frame = wire::Encode(*reply);
+    wire::ReplyFrame frame = heard.frame;
     if (Chance(faults_.corrupt)) {
         const auto at = std::uniform_int_distribution<std::size_t>(0, frame.size() - 1)(rng_);
         const auto bit = std::uniform_int_distribution<int>(0, 7)(rng_);

@@ -9,6 +9,7 @@
 #include "SimModule.h"
 #include "Wire.h"
 
+#include <array>
 #include <chrono>
 #include <ctime>
 #include <netinet/in.h>
@@ -18,6 +19,23 @@
 #include <vector>
 
 namespace q417sim {
+
+// Request frames received, by command: each one that decoded, before any
+// fault and whether or not a module heard it, so that a master's every
+// request shows (a scan must be seen to send no write).
+struct RequestCounts {
+    std::array<uint64_t, 256> byCommand{};
+    uint64_t Total() const;
+    uint64_t Writes() const; // of the commands IsWriteCommand names
+};
+
+// The commands that change a module: write outputs (1), clear status (101)
+// and write register (103).
+bool IsWriteCommand(uint8_t cmd);
+
+// "requests total=N read=N write=N" and "cmdC=N" for each command received,
+// in ascending order; read counts every command that is not a write.
+std::string Format(const RequestCounts &counts);
 
 class Server {
 public:
@@ -37,6 +55,8 @@ public:
     // Serves until a byte on `signalFd` names SIGINT or SIGTERM. SIGHUP
     // restarts the modules and calls `onRestart`.
     void Run(int signalFd, void (*onRestart)());
+
+    const RequestCounts &Counts() const { return counts_; }
 
 private:
     using Clock = std::chrono::steady_clock;
@@ -86,6 +106,7 @@ private:
     std::string link_;
     wire::FrameScanner scanner_{wire::RequestStart, wire::RequestSize};
     std::vector<Pending> pending_;
+    RequestCounts counts_;
 };
 
 } // namespace q417sim

@@ -92,7 +92,7 @@ int main(int argc, char **argv)
 
     SimBus bus;
     for (const ModuleSpec &spec : options.modules) {
-        SimModule &m = bus.Add(SimModule(spec.address, spec.baudCode));
+        SimModule &m = bus.Add(SimModule(spec.address, spec.baudCode, spec.id));
         m.SetInputSource(options.inputs, options.fixedInputs);
     }
 
@@ -107,10 +107,9 @@ int main(int argc, char **argv)
             std::fprintf(stderr, "q417sim: %s\n", error.c_str());
             rc = 1;
         } else {
-            const SimModule::Identity id = SimModule::DefaultIdentity();
             for (const SimModule &m : bus.Modules())
                 Line("module %u baud %u name %s version %s", m.Address(), m.BaudCode(),
-                     Printable(id.name).c_str(), Printable(id.version).c_str());
+                     Printable(m.Id().name).c_str(), Printable(m.Id().version).c_str());
             if (options.udp)
                 Line("udp 127.0.0.1:%u", server.UdpPort());
             if (options.pty)
@@ -121,6 +120,8 @@ int main(int argc, char **argv)
                 std::fprintf(stderr, "q417sim: seed %u\n", seed);
             Line("ready");
             server.Run(signalPipe[0], PrintRestart);
+            // However the loop ended, what the master asked for is known.
+            Line("%s", Format(server.Counts()).c_str());
         }
     } // the server removes the link and closes its descriptors here
     close(signalPipe[0]);
