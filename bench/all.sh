@@ -46,6 +46,12 @@ bench modulecall bash -c 'cmake --build build-bench --target bench_modulecall q4
 bench startup bash bench/startup.sh
 bench views bash bench/views/run.sh
 bench config bash bench/config/run.sh
+# korvalctl --trace into a file, traced and untraced reads taken in turns.
+bench trace bash -c 'cmake --build build-bench --target bench_trace q417sim q417_drivers >/dev/null &&
+    build-bench/bin/bench_trace --benchmark_repetitions=10 \
+      --benchmark_enable_random_interleaving=true --benchmark_report_aggregates_only=true \
+      --benchmark_color=false'
+bench cli bash bench/cli-startup.sh
 
 machine="$(nproc) × $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//')"
 table=$(
@@ -54,7 +60,7 @@ table=$(
     echo
     echo "| figure | measured | against | ratio | goal | met |"
     echo "|---|---|---|---|---|---|"
-    cat "$logs"/{lan,modulecall,startup,views,config}.log 2>/dev/null |
+    cat "$logs"/{lan,modulecall,startup,views,config,cli,trace}.log 2>/dev/null |
         awk -F'\t' '$1 == "row" { printf "| %s | %s | %s | %s | %s | %s |\n", $2, $3, $4, $5, $6, $7 }'
 )
 echo "$table"

@@ -12,6 +12,14 @@ if(KORVAL_BUILD_GUI)
 endif()
 install(TARGETS drv_qcom417 drv_qpci417 drv_qpci1417 drv_qusb1417 drv_qlx1417
   LIBRARY DESTINATION ${KORVAL_PRIVATE_DIR})
+# korvalctl finds the drivers and the settings file beside itself, as the
+# program does; /usr/bin gets a link, as for the program.
+install(TARGETS korvalctl RUNTIME DESTINATION ${KORVAL_PRIVATE_DIR})
+file(MAKE_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/links)
+file(CREATE_LINK ../${KORVAL_PRIVATE_DIR}/korvalctl ${CMAKE_CURRENT_BINARY_DIR}/links/korvalctl SYMBOLIC)
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/links/korvalctl DESTINATION bin)
+install(FILES docs/korvalctl.1 DESTINATION share/man/man1)
+install(FILES docs/korvalctl.md DESTINATION share/doc/korval)
 install(TARGETS q417sim RUNTIME DESTINATION bin)
 
 set(CPACK_GENERATOR DEB)

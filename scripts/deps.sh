@@ -3,7 +3,8 @@
 # something must be installed or removed.
 
 # What every build needs.
-BUILD_PACKAGES=(g++ gcc cmake ninja-build pkg-config libgtest-dev libbenchmark-dev libserialport-dev qt6-base-dev)
+BUILD_PACKAGES=(g++ gcc cmake ninja-build pkg-config libgtest-dev libbenchmark-dev libserialport-dev qt6-base-dev
+    libcli11-dev nlohmann-json3-dev)
 # One list per script, each complete on its own.
 SANITIZE_PACKAGES=("${BUILD_PACKAGES[@]}" clang-14 libclang-rt-14-dev)
 FUZZ_PACKAGES=("${BUILD_PACKAGES[@]}" clang-14 libclang-rt-14-dev)

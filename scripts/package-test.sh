@@ -29,6 +29,8 @@ expected=(
     ./usr/lib/korval/libqpci1417.so ./usr/lib/korval/libqusb1417.so
     ./usr/lib/korval/libqlx1417.so
     ./usr/bin/w_korval ./usr/bin/q417sim
+    ./usr/lib/korval/korvalctl ./usr/bin/korvalctl
+    ./usr/share/man/man1/korvalctl.1 ./usr/share/doc/korval/korvalctl.md
     ./usr/share/applications/korval.desktop
     ./usr/share/icons/hicolor/scalable/apps/korval.svg
 )
@@ -68,6 +70,14 @@ rc=0
     timeout 5 /usr/bin/w_korval >"$home/out.txt" 2>&1 || rc=$?
 [ "$rc" -eq 124 ] || { cat "$home/out.txt"; fail "w_korval ended with $rc within 5 s"; }
 [ ! -e /usr/lib/korval/W_korval.ini ] || fail "the program wrote beside itself"
+
+# korvalctl from the PATH, as an ordinary user, needs no toolkit and
+# reaches the in-process module through the installed drivers.
+[ "$(readlink -f /usr/bin/korvalctl)" = /usr/lib/korval/korvalctl ] || fail "/usr/bin/korvalctl does not lead to korvalctl"
+! ldd /usr/lib/korval/korvalctl | grep -q libQt6 || fail "korvalctl links the toolkit"
+out=$("${run[@]}" env -i HOME="$home" PATH=/usr/bin:/bin Q417_TIMING=none \
+    korvalctl -i pci -a 1 -b 9600 --json info 2>&1) || fail "korvalctl info failed: $out"
+grep -q '"module": "DIO-3232' <<<"$out" || fail "korvalctl info gave no identity: $out"
 
 # The simulator answers from the package too.
 out=$(timeout 5 /usr/bin/q417sim --module 1 --udp-port 0 2>&1 | head -2 || true)

@@ -1,0 +1,454 @@
+#include "CommandLine.h"
+
+#include "Module.h"
+#include "Text.h"
+
+#include <optional>
+
+#ifndef KORVAL_VERSION
+#define KORVAL_VERSION "?"
+#endif
+
+namespace cli
+{
+
+void Usage(const std::string &message)
+{
+    throw TUsageError(message);
+}
+
+std::string Quoted(std::string_view text)
+{
+    return "„" + std::string(text) + "“";
+}
+
+namespace
+{
+
+std::optional<uint64_t> Decimal(std::string_view text)
+{
+    if (text.empty() || text.size() > 10)
+        return std::nullopt;
+    uint64_t value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9')
+            return std::nullopt;
+        value = value * 10 + uint64_t(c - '0');
+    }
+    return value;
+}
+
+int HexDigit(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+std::optional<uint32_t> HexDigits(std::string_view text, std::size_t maxDigits)
+{
+    if (text.empty() || text.size() > maxDigits)
+        return std::nullopt;
+    uint32_t value = 0;
+    for (char c : text) {
+        const int d = HexDigit(c);
+        if (d < 0)
+            return std::nullopt;
+        value = value << 4 | uint32_t(d);
+    }
+    return value;
+}
+
+} // namespace
+
+uint32_t Number(std::string_view option, std::string_view text, uint32_t min, uint32_t max)
+{
+    const std::optional<uint64_t> value = Decimal(text);
+    if (!value || *value < min || *value > max)
+        Usage(std::string(option) + ": " + Quoted(text) + " není celé číslo " +
+              std::to_string(min) + ".." + std::to_string(max) + ".");
+    return uint32_t(*value);
+}
+
+uint32_t Rate(std::string_view option, std::string_view text)
+{
+    const std::optional<uint64_t> value = Decimal(text);
+    for (uint8_t code = 0; value && code < BaudCodeCount; ++code) {
+        if (BaudCodeToRate(code) == *value)
+            return uint32_t(*value);
+    }
+    Usage(std::string(option) + ": " + Quoted(text) +
+          " není podporovaná rychlost (600 1200 2400 4800 9600 19200 38400 57600 115200).");
+}
+
+// A 32-bit word, always written as hex with "0x".
+uint32_t HexWordValue(std::string_view option, std::string_view text)
+{
+    std::optional<uint32_t> value;
+    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X'))
+        value = HexDigits(text.substr(2), 8);
+    if (!value)
+        Usage(std::string(option) + ": " + Quoted(text) +
+              " není 32bitové slovo v šestnáctkové soustavě (0x00000000..0xFFFFFFFF).");
+    return *value;
+}
+
+// The ISA base as the connection dialog takes it: three hex digits, with
+// "0x" or a trailing "h" accepted.
+uint16_t IsaBase(std::string_view text)
+{
+    std::string_view digits = text;
+    if (digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X'))
+        digits.remove_prefix(2);
+    else if (!digits.empty() && (digits.back() == 'h' || digits.back() == 'H'))
+        digits.remove_suffix(1);
+    const std::optional<uint32_t> value = HexDigits(digits, 3);
+    if (!value)
+        Usage("--base: " + Quoted(text) +
+              " není bázová adresa 000h..FFFh (zadejte např. 300, 0x300 nebo 300h).");
+    return uint16_t(*value);
+}
+
+bool IsIpv4(std::string_view text)
+{
+    int parts = 0;
+    std::size_t start = 0;
+    while (true) {
+        const std::size_t dot = text.find('.', start);
+        const std::string_view part = text.substr(
+            start, dot == std::string_view::npos ? std::string_view::npos : dot - start);
+        const std::optional<uint64_t> value = part.size() <= 3 ? Decimal(part) : std::nullopt;
+        if (!value || *value > 255)
+            return false;
+        ++parts;
+        if (dot == std::string_view::npos)
+            break;
+        start = dot + 1;
+    }
+    return parts == 4;
+}
+
+// Left-aligned in `width` characters; Czech letters take two bytes.
+std::string Pad(std::string_view text, std::size_t width)
+{
+    const std::size_t length = Utf8Length(text);
+    return std::string(text) + std::string(length < width ? width - length : 1, ' ');
+}
+
+std::string HexText(uint32_t word)
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%08X", word);
+    return text;
+}
+
+// "0x0000000F", "0,3,5-7" or "none".
+uint32_t OutputsValue(std::string_view text)
+{
+    if (text == "none")
+        return 0;
+    if (text.size() > 1 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X'))
+        return HexWordValue("VALUE", text);
+    const std::string bad = "VALUE: " + Quoted(text) +
+                            " není slovo 0x00000000..0xFFFFFFFF, seznam kanálů 0..31 (např. "
+                            "0,3,5-7) ani none.";
+    uint32_t word = 0;
+    std::size_t start = 0;
+    while (true) {
+        const std::size_t comma = text.find(',', start);
+        const std::string_view item = text.substr(
+            start, comma == std::string_view::npos ? std::string_view::npos : comma - start);
+        const std::size_t dash = item.find('-');
+        const std::optional<uint64_t> first = Decimal(item.substr(0, dash));
+        const std::optional<uint64_t> last =
+            dash == std::string_view::npos ? first : Decimal(item.substr(dash + 1));
+        if (!first || !last || *first > *last || *last > 31)
+            Usage(bad);
+        for (uint64_t c = *first; c <= *last; ++c)
+            word |= 1u << c;
+        if (comma == std::string_view::npos)
+            break;
+        start = comma + 1;
+    }
+    return word;
+}
+
+// ---- config set -----------------------------------------------------------
+
+const std::array<TSetting, 3> Settings = {{
+    {"din-negation", "Negace DIN", offsetof(TModuleConfig, DinNegation)},
+    {"dout-negation", "Negace DOUT", offsetof(TModuleConfig, DoutNegation)},
+    {"dout-init", "Počáteční stav DOUT", offsetof(TModuleConfig, DoutInitState)},
+}};
+
+uint32_t SettingWord(const TModuleConfig &c, const TSetting &s)
+{
+    uint32_t word = 0;
+    for (std::size_t n = 0; n < 4; ++n)
+        word |= uint32_t(ConfigByte(c, s.Byte + n)) << (8 * n);
+    return word;
+}
+
+std::vector<TChange> ParseChanges(const std::vector<std::string> &items)
+{
+    const std::string keys = " Klíče: address=0..255, baud=RATE, din-negation.C=0|1, "
+                             "dout-negation.C=0|1, dout-init.C=0|1 (C = kanál 0..31), "
+                             "din-negation=0xHEX32, dout-negation=0xHEX32, dout-init=0xHEX32.";
+    std::vector<TChange> changes;
+    for (const std::string &item : items) {
+        const std::size_t eq = item.find('=');
+        if (eq == std::string::npos)
+            Usage("config set: " + Quoted(item) + " nemá tvar KLÍČ=HODNOTA." + keys);
+        const std::string key = item.substr(0, eq);
+        const std::string value = item.substr(eq + 1);
+        const std::string subject = "config set " + key;
+        if (key == "address") {
+            changes.push_back(
+                {offsetof(TModuleConfig, Address), 0xFF, uint8_t(Number(subject, value, 0, 255))});
+            continue;
+        }
+        if (key == "baud") {
+            changes.push_back(
+                {offsetof(TModuleConfig, BaudCode), 0xFF, RateToBaudCode(Rate(subject, value))});
+            continue;
+        }
+        const std::size_t dot = key.find('.');
+        const std::string name = key.substr(0, dot);
+        const TSetting *setting = nullptr;
+        for (const TSetting &s : Settings) {
+            if (name == s.Key)
+                setting = &s;
+        }
+        if (setting == nullptr)
+            Usage("config set: neznámý klíč " + Quoted(key) + "." + keys);
+        if (dot == std::string::npos) {
+            const uint32_t word = HexWordValue(subject, value);
+            for (std::size_t n = 0; n < 4; ++n)
+                changes.push_back({setting->Byte + n, 0xFF, uint8_t(word >> (8 * n))});
+            continue;
+        }
+        const uint32_t channel =
+            Number("config set " + name + ".C (kanál)", key.substr(dot + 1), 0, 31);
+        const uint32_t bit = Number(subject, value, 0, 1);
+        const uint8_t mask = uint8_t(1u << (channel % 8));
+        changes.push_back({setting->Byte + channel / 8, mask, uint8_t(bit != 0 ? mask : 0)});
+    }
+    return changes;
+}
+
+std::string RegisterText(const TRegisterStep &r)
+{
+    if (r.Byte == offsetof(TModuleConfig, Address))
+        return "adresa";
+    if (r.Byte == offsetof(TModuleConfig, BaudCode))
+        return "rychlost";
+    for (const TSetting &s : Settings) {
+        if (r.Byte >= s.Byte && r.Byte < s.Byte + 4) {
+            const std::size_t n = r.Byte - s.Byte;
+            return std::string(s.Text) + " " + std::to_string(8 * n) + "-" +
+                   std::to_string(8 * n + 7);
+        }
+    }
+    return "?";
+}
+
+std::string RegisterValueText(const TRegisterStep &r, uint8_t value)
+{
+    if (r.Byte == offsetof(TModuleConfig, BaudCode)) {
+        if (value < BaudCodeCount)
+            return std::to_string(value) + " (" + std::to_string(BaudCodeToRate(value)) + " Bd)";
+        return std::to_string(value) + " (neznámý kód)";
+    }
+    if (r.Byte == offsetof(TModuleConfig, Address))
+        return std::to_string(value);
+    char bits[9];
+    for (int b = 0; b < 8; ++b)
+        bits[b] = (value >> b) & 1u ? '1' : '0';
+    bits[8] = '\0';
+    return std::to_string(value) + " (" + bits + ")";
+}
+
+namespace
+{
+
+const char *const MainFooter = R"(Příklady:
+  korvalctl -i lan --ip 127.0.0.1 --udp-port 5000 -a 1 info
+  korvalctl config set dout-init.0=1 din-negation.3=0 --dry-run
+  korvalctl inputs --watch --json | jq .inputs
+
+Hodnoty, které nejsou zadané, se berou ze souboru nastavení programu
+(nebo ze souboru --settings). Každý příkaz má vlastní nápovědu:
+korvalctl PŘÍKAZ --help.
+
+Návratové kódy:
+  0    úspěch
+  1    chyba ovladače nebo modulu (text ovladače a krok na stderr),
+       nebo soubor nastavení nelze zapsat
+  2    chybné použití; nic nebylo odesláno do modulu
+  3    zpětné čtení registru nesouhlasí se zapsanou hodnotou (config set)
+  130  Ctrl+C přerušil práci s koncem (walk --count, config set/show))";
+
+} // namespace
+
+TCommands BuildCommandLine(CLI::App &app, TCommandLine &cl)
+{
+    auto formatter = app.get_formatter();
+    formatter->label("Usage", "Použití");
+    formatter->label("OPTIONS", "VOLBY");
+    formatter->label("SUBCOMMAND", "PŘÍKAZ");
+    formatter->label("SUBCOMMANDS", "PŘÍKAZY");
+    formatter->label("Positionals", "Argumenty");
+    formatter->label("REQUIRED", "POVINNÉ");
+    formatter->column_width(34);
+    app.set_help_flag("-h,--help", "vypíše nápovědu a skončí");
+    app.set_version_flag("--version", std::string("korvalctl ") + KORVAL_VERSION,
+                         "vypíše verzi a skončí");
+    app.option_defaults()->group("Volby")->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+    app.require_subcommand(1);
+    // Global options are taken after the command too.
+    app.fallthrough();
+    app.footer(MainFooter);
+
+    const char *connection = "Připojení (co chybí, platí ze souboru nastavení)";
+    app.add_option("-i,--interface", cl.Interface, "rozhraní")
+        ->type_name("com|isa|pci|usb|lan")
+        ->group(connection);
+    app.add_option("--port", cl.Port, "číslo portu COMx, 1..255")
+        ->type_name("N")
+        ->group(connection);
+    app.add_option("--base", cl.Base, "bázová adresa karty ISA, 000h..FFFh (300, 0x300, 300h)")
+        ->type_name("HEX")
+        ->group(connection);
+    app.add_option("--ip", cl.Ip, "adresa IPv4 konvertoru LAN")
+        ->type_name("ADRESA")
+        ->group(connection);
+    app.add_option("--udp-port", cl.UdpPort, "UDP port konvertoru LAN, 1..65535")
+        ->type_name("N")
+        ->group(connection);
+    app.add_option("--timeout", cl.Timeout, "UDP timeout konvertoru LAN v ms, 1000..65535")
+        ->type_name("MS")
+        ->group(connection);
+    app.add_option("-a,--address", cl.Address, "adresa modulu, 0..255")
+        ->type_name("N")
+        ->group(connection);
+    app.add_option("-b,--baud", cl.Baud,
+                   "rychlost v Bd: 600 1200 2400 4800 9600 19200 38400 57600 115200")
+        ->type_name("RYCHLOST")
+        ->group(connection);
+    app.add_option("--settings", cl.SettingsPath,
+                   "jiný soubor nastavení ke čtení (a k zápisu příkazem use)")
+        ->type_name("SOUBOR")
+        ->group(connection);
+    const char *output = "Výstup";
+    app.add_flag("--json", cl.Json, "výsledky jako JSON (u --watch a walk jeden objekt na řádek)")
+        ->group(output);
+    app.add_option("--trace", cl.TracePath,
+                   "každou výměnu s modulem zapíše do souboru (- = stdout)")
+        ->type_name("SOUBOR|-")
+        ->group(output);
+    app.add_option("--trace-format", cl.TraceFormat, "formát záznamu: text (výchozí) nebo csv")
+        ->type_name("text|csv")
+        ->group(output);
+
+    TCommands c{};
+    const char *commands = "Příkazy";
+    auto command = [&](CLI::App *parent, const char *name, const char *description,
+                       const char *footer) {
+        CLI::App *sub = parent->add_subcommand(name, description);
+        sub->group(commands);
+        sub->footer(std::string(footer) +
+                    "\n\nVolby připojení a výstupu (-i, -a, -b, --json, ...): korvalctl --help");
+        return sub;
+    };
+    c.Info =
+        command(&app, "info", "připojí se a vypíše identitu modulu, adresu, rychlost a rozhraní",
+                "Příklady:\n  korvalctl info\n  korvalctl -i usb -a 1 info --json");
+    c.Config =
+        command(&app, "config", "konfigurační registry modulu (show, set)",
+                "Příklady:\n  korvalctl config show\n  korvalctl config set address=5 baud=19200");
+    c.Config->require_subcommand(1);
+    c.Show = command(c.Config, "show",
+                     "přečte všech 14 konfiguračních registrů: adresa, rychlost, negace a "
+                     "počáteční stav po kanálech",
+                     "Příklady:\n  korvalctl config show\n  korvalctl config show --json");
+    c.Set = command(c.Config, "set",
+                    "změní zadaná nastavení a zapíše jen dotčené registry se zpětným čtením",
+                    "Příklady:\n"
+                    "  korvalctl config set dout-init.0=1 dout-init.1=1\n"
+                    "  korvalctl config set din-negation=0x0000FFFF --dry-run\n"
+                    "  korvalctl config set address=5 baud=19200\n\n"
+                    "Klíče: address=0..255, baud=RYCHLOST, din-negation.C=0|1,\n"
+                    "dout-negation.C=0|1, dout-init.C=0|1 (C = kanál 0..31),\n"
+                    "din-negation=0xHEX32, dout-negation=0xHEX32, dout-init=0xHEX32.\n"
+                    "Adresa a rychlost platí až po restartu modulu.");
+    c.Set->add_option("SETTING", cl.Items, "KLÍČ=HODNOTA, jedno nebo více")
+        ->type_name("KLÍČ=HODNOTA")
+        ->required();
+    c.Set->add_flag("--dry-run", cl.DryRun, "jen vypíše, co by se zapsalo; nic nezapíše");
+    c.Inputs = command(&app, "inputs", "přečte vstupy DIN0..31",
+                       "Příklady:\n  korvalctl inputs\n  korvalctl inputs --watch --interval 100\n"
+                       "  korvalctl inputs --watch --json");
+    c.Inputs->add_flag("--watch", cl.Watch, "čte znovu a vypíše řádek při každé změně, do Ctrl+C");
+    c.Inputs->add_option("--interval", cl.Interval, "perioda čtení v ms, 10..60000 (výchozí 200)")
+        ->type_name("MS");
+    c.Outputs = command(&app, "outputs", "zapíše výstupy DOUT0..31",
+                        "Příklady:\n  korvalctl outputs 0x0000000F\n  korvalctl outputs 0,3,5-7\n"
+                        "  korvalctl outputs none");
+    c.Outputs->add_option("VALUE", cl.OutputsText, "0xHEX32, seznam kanálů (0,3,5-7) nebo none")
+        ->type_name("HODNOTA")
+        ->required();
+    c.Outputs->add_flag("--dry-run", cl.DryRun, "jen vypíše, co by se zapsalo; nic neodešle");
+    c.Walk = command(&app, "walk",
+                     "test „Běžící 1“: DOUT0, DOUT1, ... DOUT31 postupně; na konci (i po Ctrl+C) "
+                     "vypne všechny výstupy",
+                     "Příklady:\n  korvalctl walk\n  korvalctl walk --interval 100 --count 32");
+    c.Walk
+        ->add_option("--interval", cl.Interval, "doba jednoho kroku v ms, 10..60000 (výchozí 500)")
+        ->type_name("MS");
+    c.Walk->add_option("--count", cl.Count, "počet kroků, 1..1000000000 (výchozí do Ctrl+C)")
+        ->type_name("N");
+    c.Status = command(&app, "status", "přečte status registr a vypíše jeho bity",
+                       "Příklady:\n  korvalctl status\n  korvalctl status --clear --json");
+    c.Status->add_flag("--clear", cl.Clear, "status registr vynuluje a přečte znovu");
+    c.Use = command(&app, "use",
+                    "zapíše zadané připojení do souboru nastavení, aby se s ním připojil i program",
+                    "Příklady:\n  korvalctl -i lan --ip 127.0.0.1 --udp-port 5000 use\n"
+                    "  korvalctl -i com --port 3 -a 2 -b 19200 use");
+    // The help flags were made before the default group was set.
+    for (CLI::App *a :
+         {&app, c.Info, c.Config, c.Show, c.Set, c.Inputs, c.Outputs, c.Walk, c.Status, c.Use}) {
+        if (CLI::Option *help = a->get_help_ptr(); help != nullptr)
+            help->group("Volby");
+    }
+    app.get_option("--version")->group("Volby");
+    return c;
+}
+
+// CLI11's errors in Czech; the subject is the user's own text.
+std::string ParseErrorText(const CLI::ParseError &e)
+{
+    const std::string what = e.what();
+    if (dynamic_cast<const CLI::ExtrasError *>(&e) != nullptr) {
+        const std::size_t colon = what.find(": ");
+        return "neznámá volba nebo nadbytečný argument: " +
+               (colon == std::string::npos ? what : what.substr(colon + 2)) + ".";
+    }
+    if (dynamic_cast<const CLI::RequiredError *>(&e) != nullptr) {
+        if (what.find("subcommand") != std::string::npos)
+            return "chybí příkaz (info, config show, config set, inputs, outputs, walk, status, "
+                   "use).";
+        return "chybí povinný argument " + what.substr(0, what.find(' ')) + ".";
+    }
+    if (dynamic_cast<const CLI::ArgumentMismatch *>(&e) != nullptr) {
+        const std::size_t colon = what.find(':');
+        return "volba " + (colon == std::string::npos ? what : what.substr(0, colon)) +
+               " potřebuje hodnotu.";
+    }
+    return "chybný příkazový řádek (" + what + ").";
+}
+
+} // namespace cli

@@ -1,0 +1,94 @@
+// korvalctl's command line: its options and commands (CLI11, help in
+// Czech), and the checks of their values, all made before a driver is
+// loaded. Each check returns the value or throws TUsageError with a Czech
+// message naming the option and the accepted range.
+#pragma once
+
+#include "Module.h"
+
+#include <CLI/CLI.hpp>
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace cli
+{
+
+// What the command line gave, each value as typed; a check turns it into
+// a value when the command needs it.
+struct TCommandLine {
+    CLI::App *Command = nullptr; // the chosen leaf command
+    std::string Interface, Port, Base, Ip, UdpPort, Timeout, Address, Baud;
+    std::string SettingsPath, TracePath, TraceFormat = "text";
+    bool Json = false;
+    std::vector<std::string> Items; // config set
+    std::string OutputsText, Interval, Count;
+    bool DryRun = false, Watch = false, Clear = false;
+};
+
+struct TCommands {
+    CLI::App *Info, *Config, *Show, *Set, *Inputs, *Outputs, *Walk, *Status, *Use;
+};
+
+// Declares every option and command on `app`, bound to `cl`.
+TCommands BuildCommandLine(CLI::App &app, TCommandLine &cl);
+// A CLI11 parse error in Czech.
+std::string ParseErrorText(const CLI::ParseError &e);
+
+struct TUsageError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+[[noreturn]] void Usage(const std::string &message);
+// The user's text in Czech quotation marks.
+std::string Quoted(std::string_view text);
+
+// Decimal digits only, within min..max.
+uint32_t Number(std::string_view option, std::string_view text, uint32_t min, uint32_t max);
+// One of the nine module rates in Bd.
+uint32_t Rate(std::string_view option, std::string_view text);
+// "0x" and one to eight hex digits.
+uint32_t HexWordValue(std::string_view option, std::string_view text);
+// The ISA base, three hex digits at most: "300", "0x300" or "300h".
+uint16_t IsaBase(std::string_view text);
+// A dotted quad, each part decimal 0..255 of at most three digits.
+bool IsIpv4(std::string_view text);
+// An outputs word: "0x0000000F", a channel list "0,3,5-7", or "none".
+uint32_t OutputsValue(std::string_view text);
+
+// The channel settings in the order of the configuration image.
+struct TSetting {
+    const char *Key;  // as config set and the JSON name it
+    const char *Text; // Czech
+    std::size_t Byte; // first of its four configuration bytes
+};
+extern const std::array<TSetting, 3> Settings;
+
+// The four bytes of a setting, channel n as bit n.
+uint32_t SettingWord(const TModuleConfig &c, const TSetting &s);
+
+// Part of a configuration byte that config set changes.
+struct TChange {
+    std::size_t Byte;
+    uint8_t Mask;  // the bits of Byte the change sets
+    uint8_t Value; // within Mask
+};
+
+// config set's KEY=VALUE items, in their order (a later item wins).
+std::vector<TChange> ParseChanges(const std::vector<std::string> &items);
+
+// A configuration register as the tables name it, and a value of it.
+std::string RegisterText(const TRegisterStep &r);
+std::string RegisterValueText(const TRegisterStep &r, uint8_t value);
+
+// Left-aligned in `width` characters (code points), at least one blank after.
+std::string Pad(std::string_view text, std::size_t width);
+// "0x0000000F".
+std::string HexText(uint32_t word);
+
+} // namespace cli

@@ -1,0 +1,909 @@
+#include "Korvalctl.h"
+
+#include "CommandLine.h"
+
+#include "Dekl.h"
+#include "Module.h"
+#include "Platform.h"
+#include "Qxxx417.h"
+#include "Text.h"
+#include "Trace.h"
+#include "q417drv.h"
+
+#include <CLI/CLI.hpp>
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <ctime>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+namespace
+{
+
+using namespace cli;
+using Json = nlohmann::ordered_json;
+using namespace std::chrono_literals;
+
+constexpr const char *NothingSent = "Nic nebylo odesláno do modulu.";
+
+const char *const InterfaceKeys[] = {"com", "isa", "pci", "usb", "lan"};
+const char *const InterfaceTexts[] = {"Standardní COMx", "ISA karta PCI-417", "PCI karta PCI-1417",
+                                      "USB konvertor USB-1417", "LAN konvertor LX-1417"};
+
+// The status register's named bits, as the status window labels them.
+const char *StatusBitName(int bit)
+{
+    switch (bit) {
+    case 1:
+        return "FN";
+    case 2:
+        return "PRF";
+    case 4:
+        return "PWR";
+    case 5:
+        return "RST";
+    case 6:
+        return "ERR24";
+    default:
+        return "---";
+    }
+}
+
+// ---- Ctrl+C -------------------------------------------------------------
+
+// The handler only sets the flag and wakes a waiting Wait(); the work in
+// progress (one exchange) always finishes.
+std::atomic<bool> Interrupted{false};
+int WakePipe[2] = {-1, -1};
+
+extern "C" void OnSignal(int)
+{
+    Interrupted.store(true);
+    if (WakePipe[1] >= 0) {
+        const char byte = 1;
+        [[maybe_unused]] const ssize_t written = ::write(WakePipe[1], &byte, 1);
+    }
+}
+
+void InstallSignalHandlers()
+{
+    if (WakePipe[0] < 0 && ::pipe2(WakePipe, O_CLOEXEC | O_NONBLOCK) != 0)
+        WakePipe[0] = WakePipe[1] = -1;
+    struct sigaction action {
+    };
+    action.sa_handler = OnSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = 0; // no SA_RESTART: a blocking call returns at once
+    ::sigaction(SIGINT, &action, nullptr);
+    ::sigaction(SIGTERM, &action, nullptr);
+    // A closed pipe downstream ends a loop through ferror, not by a kill
+    // that would skip switching the outputs off and closing the driver.
+    std::signal(SIGPIPE, SIG_IGN);
+}
+
+// Waits `duration` or until a signal comes; false when interrupted.
+bool Wait(std::chrono::milliseconds duration)
+{
+    const auto until = std::chrono::steady_clock::now() + duration;
+    while (!Interrupted.load()) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            until - std::chrono::steady_clock::now());
+        if (left <= 0ms)
+            return true;
+        if (WakePipe[0] < 0) {
+            std::this_thread::sleep_for(std::min<std::chrono::milliseconds>(left, 20ms));
+            continue;
+        }
+        pollfd wake{WakePipe[0], POLLIN, 0};
+        if (::poll(&wake, 1, int(left.count())) > 0) {
+            char drain[16];
+            while (::read(WakePipe[0], drain, sizeof drain) > 0) {
+            }
+        }
+    }
+    return false;
+}
+
+Json RegisterJson(const TRegisterStep &r)
+{
+    Json j;
+    j["register"] = r.Register;
+    if (r.Byte == offsetof(TModuleConfig, Address)) {
+        j["name"] = "address";
+    } else if (r.Byte == offsetof(TModuleConfig, BaudCode)) {
+        j["name"] = "baud_code";
+    } else {
+        for (const TSetting &s : Settings) {
+            if (r.Byte >= s.Byte && r.Byte < s.Byte + 4) {
+                j["name"] = s.Key;
+                j["first_channel"] = 8 * (r.Byte - s.Byte);
+            }
+        }
+    }
+    return j;
+}
+
+// ---- The run -----------------------------------------------------------
+
+class TRun
+{
+  public:
+    TRun(const TCliEnvironment &env, const TCommandLine &cl, CLI::App &app)
+        : env_(env), cl_(cl), app_(app)
+    {
+    }
+    ~TRun();
+    int Go();
+
+  private:
+    bool Given(const char *name) const { return app_.get_option(name)->count() > 0; }
+    SettingsFiles Files() const;
+    void ResolveConnection();
+    void OpenTrace();
+
+    bool Connect();
+    TStepReport Reporter(bool stopOnInterrupt, bool registerPairs = false);
+    std::string StatusText(int32_t status);
+    int Failed(const TModuleResult &result, const std::string &context = {});
+
+    int Info();
+    int ConfigShow();
+    int ConfigSet();
+    int Inputs();
+    int Outputs();
+    int Walk();
+    int Status();
+    int Use();
+
+    void Print(const Json &j) { Out(j.dump(2, ' ', false, Json::error_handler_t::replace) + "\n"); }
+    void PrintLine(const Json &j)
+    {
+        Out(j.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n");
+    }
+    void Out(const std::string &s)
+    {
+        std::fputs(s.c_str(), env_.Out);
+        std::fflush(env_.Out);
+    }
+    void Err(const std::string &s)
+    {
+        std::fputs(("korvalctl: " + s + "\n").c_str(), env_.Err);
+        std::fflush(env_.Err);
+    }
+    TModuleLink Link() const { return {data_.Kind, handle_, data_.Address}; }
+    bool OutBroken() const { return std::ferror(env_.Out) != 0; }
+    Json InterfaceJson() const;
+    std::string InterfaceText() const;
+
+    const TCliEnvironment &env_;
+    const TCommandLine &cl_;
+    CLI::App &app_;
+
+    TData data_{};
+    uint8_t baudCode_ = 4;
+    std::FILE *traceFile_ = nullptr;
+    std::unique_ptr<TTrace> trace_;
+    bool driverTried_ = false;
+    int32_t handle_ = 0;
+    TDataArray text_{};
+    std::map<int32_t, std::string> texts_;
+    TModuleStep last_{};
+};
+
+TRun::~TRun()
+{
+    if (driverTried_)
+        DrvDone(data_.Kind, handle_);
+    trace_.reset();
+    if (traceFile_ != nullptr && traceFile_ != stdout)
+        std::fclose(traceFile_);
+}
+
+SettingsFiles TRun::Files() const
+{
+    if (!cl_.SettingsPath.empty())
+        return {cl_.SettingsPath, {}};
+    return SettingsFilesOf(env_.ProgramDirectory);
+}
+
+void TRun::ResolveConnection()
+{
+    ConnectionDefaults(&data_);
+    LoadConnection(&data_, Files());
+    if (Given("--interface")) {
+        const auto *key =
+            std::find(std::begin(InterfaceKeys), std::end(InterfaceKeys), cl_.Interface);
+        if (key == std::end(InterfaceKeys))
+            Usage("--interface: " + Quoted(cl_.Interface) +
+                  " není rozhraní (com, isa, pci, usb, lan).");
+        data_.Kind = uint8_t(key - std::begin(InterfaceKeys));
+    }
+    if (Given("--port"))
+        data_.ComPort = uint8_t(Number("--port", cl_.Port, 1, 255));
+    if (Given("--base"))
+        data_.BaseAddress = IsaBase(cl_.Base);
+    if (Given("--ip")) {
+        if (!IsIpv4(cl_.Ip))
+            Usage("--ip: " + Quoted(cl_.Ip) +
+                  " není adresa IPv4 ve tvaru a.b.c.d (každé číslo 0..255).");
+        data_.IpAddress = cl_.Ip;
+    }
+    if (Given("--udp-port"))
+        data_.UdpPort = Number("--udp-port", cl_.UdpPort, 1, 65535);
+    if (Given("--timeout"))
+        data_.UdpTimeout = Number("--timeout", cl_.Timeout, 1000, 65535);
+    if (Given("--address"))
+        data_.Address = uint8_t(Number("--address", cl_.Address, 0, 255));
+    if (Given("--baud"))
+        data_.BaudRate = Rate("--baud", cl_.Baud);
+    if (data_.Kind > ifLan)
+        Usage("soubor nastavení neurčuje rozhraní; zadejte --interface com|isa|pci|usb|lan.");
+    // What the connection dialog would make of the file's own values.
+    baudCode_ = RateToBaudCode(data_.BaudRate);
+    data_.BaudRate = BaudCodeToRate(baudCode_);
+    if (data_.Kind == ifLan) {
+        if (data_.IpAddress.empty())
+            Usage("neplatná IP adresa v souboru nastavení; zadejte --ip a.b.c.d.");
+        if (data_.UdpPort > 65535)
+            Usage("neplatný UDP port v souboru nastavení; zadejte --udp-port 1..65535.");
+        if (data_.UdpTimeout > 65535)
+            Usage("neplatný UDP timeout v souboru nastavení; zadejte --timeout 1000..65535.");
+        data_.UdpTimeout = std::max<uint32_t>(data_.UdpTimeout, 1000);
+    }
+}
+
+// Opened only once the command's own arguments have passed, so a bad
+// command line leaves no empty trace file behind.
+void TRun::OpenTrace()
+{
+    if (!Given("--trace"))
+        return;
+    if (cl_.TracePath == "-") {
+        traceFile_ = stdout;
+    } else {
+        traceFile_ = std::fopen(cl_.TracePath.c_str(), "w");
+        if (traceFile_ == nullptr)
+            Usage("--trace: soubor " + Quoted(cl_.TracePath) + " nelze otevřít pro zápis.");
+    }
+    trace_ = std::make_unique<TTrace>(traceFile_, cl_.TraceFormat == "csv" ? TTraceFormat::Csv
+                                                                           : TTraceFormat::Text);
+}
+
+std::string TRun::StatusText(int32_t status)
+{
+    const auto found = texts_.find(status);
+    if (found != texts_.end())
+        return found->second;
+    return texts_[status] = StatusCodeText(data_.Kind, status, text_);
+}
+
+// Traces every step and keeps the last one for the error message. A long
+// operation stops at Ctrl+C after the exchange in progress; a register
+// write only after a read-back, so no register is left unchecked.
+TStepReport TRun::Reporter(bool stopOnInterrupt, bool registerPairs)
+{
+    return [this, stopOnInterrupt, registerPairs](const TModuleStep &step) {
+        last_ = step;
+        if (trace_)
+            trace_->Exchange({data_.Kind, handle_, data_.Address}, step, StatusText(step.Status));
+        if (!stopOnInterrupt || !Interrupted.load() || step.Number == step.Total)
+            return true;
+        return registerPairs ? step.Number % 2 == 1 : false;
+    };
+}
+
+int TRun::Failed(const TModuleResult &result, const std::string &context)
+{
+    const std::string where = "krok " + std::to_string(last_.Number) + "/" +
+                              std::to_string(last_.Total) + " (" + last_.What + ")";
+    switch (result.Outcome) {
+    case TOutcome::Done:
+        return ExitOk;
+    case TOutcome::Stopped:
+        Err("přerušeno (Ctrl+C) po kroku " + std::to_string(last_.Number) + "/" +
+            std::to_string(last_.Total) + "." + context);
+        return ExitInterrupted;
+    case TOutcome::Mismatch:
+        Err("zpětné čtení nesouhlasí se zapsanou hodnotou: " + where + "." + context);
+        return ExitMismatch;
+    case TOutcome::DriverError:
+        break;
+    }
+    Err(where + " selhal: " + StatusText(result.Status) + "." + context);
+    return ExitModule;
+}
+
+// The connection dialog's sequence: Init with the interface's parameters,
+// SetConfig with the rate and its time-out, the three identity reads.
+bool TRun::Connect()
+{
+    OpenTrace();
+    data_.InitParams.fill(0);
+    switch (data_.Kind) {
+    case ifCom:
+        data_.InitParams[0] = data_.ComPort;
+        break;
+    case ifIsa:
+        data_.InitParams[0] = data_.BaseAddress;
+        break;
+    case ifLan:
+        // The driver reads the text while Init runs; data_ outlives it.
+        q417_params_set_text(data_.InitParams.data(), data_.IpAddress.c_str());
+        data_.InitParams[1] = int32_t(data_.UdpPort);
+        data_.InitParams[2] = int32_t(data_.UdpTimeout);
+        break;
+    default:
+        break;
+    }
+    driverTried_ = true;
+    int32_t status = DrvInit(data_.Kind, handle_, data_.InitParams);
+    if (status == 0) {
+        data_.Handle = handle_;
+        status = DrvSetConfig(data_.Kind, handle_, data_.BaudRate, BaudCodeTimeout(baudCode_), 2);
+    }
+    if (status != 0) {
+        Err("chyba inicializace připojení (" + InterfaceText() + ") - " + StatusText(status) + ".");
+        return false;
+    }
+    const TModuleResult identity =
+        ReadIdentity({data_.Kind, handle_, data_.Address}, data_.ModuleName, Reporter(false));
+    if (!identity.Ok()) {
+        Failed(identity, " Modul na adrese " + std::to_string(data_.Address) + " při " +
+                             std::to_string(data_.BaudRate) + " Bd neodpovídá správně.");
+        return false;
+    }
+    data_.Connected = true;
+    return true;
+}
+
+std::string TRun::InterfaceText() const
+{
+    std::string text = InterfaceTexts[data_.Kind];
+    char detail[64] = "";
+    switch (data_.Kind) {
+    case ifCom:
+        std::snprintf(detail, sizeof detail, ", COM%u", unsigned(data_.ComPort));
+        break;
+    case ifIsa:
+        std::snprintf(detail, sizeof detail, ", báze %03Xh", unsigned(data_.BaseAddress));
+        break;
+    case ifLan:
+        std::snprintf(detail, sizeof detail, ", %s:%u", data_.IpAddress.c_str(),
+                      unsigned(data_.UdpPort));
+        break;
+    default:
+        break;
+    }
+    return text + detail;
+}
+
+Json TRun::InterfaceJson() const
+{
+    Json j;
+    j["kind"] = InterfaceKeys[data_.Kind];
+    switch (data_.Kind) {
+    case ifCom:
+        j["port"] = data_.ComPort;
+        break;
+    case ifIsa:
+        j["base"] = data_.BaseAddress;
+        break;
+    case ifLan:
+        j["ip"] = data_.IpAddress;
+        j["udp_port"] = data_.UdpPort;
+        j["timeout_ms"] = data_.UdpTimeout;
+        break;
+    default:
+        break;
+    }
+    return j;
+}
+
+int TRun::Go()
+{
+    const std::string name = cl_.Command->get_name();
+    const std::string parent =
+        cl_.Command->get_parent() != &app_ ? cl_.Command->get_parent()->get_name() : "";
+
+    ResolveConnection();
+    if (!cl_.Interval.empty() && name == "inputs" && !cl_.Watch)
+        Usage("inputs: --interval platí jen s --watch.");
+    if (cl_.TraceFormat != "text" && cl_.TraceFormat != "csv")
+        Usage("--trace-format: " + Quoted(cl_.TraceFormat) + " není formát (text, csv).");
+    // Each command checks its own arguments before it connects.
+    if (name == "use")
+        return Use();
+    if (name == "info")
+        return Info();
+    if (parent == "config")
+        return name == "show" ? ConfigShow() : ConfigSet();
+    if (name == "inputs")
+        return Inputs();
+    if (name == "outputs")
+        return Outputs();
+    if (name == "walk")
+        return Walk();
+    return Status();
+}
+
+int TRun::Info()
+{
+    if (!Connect())
+        return ExitModule;
+    if (cl_.Json) {
+        Json j;
+        j["module"] = data_.ModuleName;
+        j["address"] = data_.Address;
+        j["baud_rate"] = data_.BaudRate;
+        j["baud_code"] = baudCode_;
+        j["interface"] = InterfaceJson();
+        Print(j);
+        return ExitOk;
+    }
+    Out("Modul      " + data_.ModuleName + "\n" + "Adresa     " + std::to_string(data_.Address) +
+        "\n" + "Rychlost   " + std::to_string(data_.BaudRate) + " Bd\n" + "Rozhraní   " +
+        InterfaceText() + "\n");
+    return ExitOk;
+}
+
+std::vector<TRegisterStep> AllRegisters()
+{
+    std::vector<TRegisterStep> all(AddressRegisters().begin(), AddressRegisters().end());
+    all.insert(all.end(), ChannelRegisters().begin(), ChannelRegisters().end());
+    return all;
+}
+
+int TRun::ConfigShow()
+{
+    if (!Connect())
+        return ExitModule;
+    const std::vector<TRegisterStep> all = AllRegisters();
+    TModuleConfig c{};
+    const TModuleResult result = ReadRegisters(Link(), all, c, Reporter(true));
+    if (!result.Ok())
+        return Failed(result);
+    const bool knownRate = c.BaudCode < BaudCodeCount;
+    if (cl_.Json) {
+        Json j;
+        j["address"] = c.Address;
+        j["baud_code"] = c.BaudCode;
+        j["baud_rate"] = knownRate ? Json(BaudCodeToRate(c.BaudCode)) : Json(nullptr);
+        for (const TSetting &s : Settings)
+            j[s.Key] = SettingWord(c, s);
+        Json channels = Json::array();
+        for (int ch = 0; ch < 32; ++ch) {
+            Json one;
+            one["channel"] = ch;
+            for (const TSetting &s : Settings)
+                one[s.Key] = (SettingWord(c, s) >> ch) & 1u;
+            channels.push_back(one);
+        }
+        j["channels"] = channels;
+        Print(j);
+        return ExitOk;
+    }
+    std::string text =
+        Pad("Adresa", 22) + std::to_string(c.Address) + "\n" + Pad("Rychlost", 22) +
+        (knownRate ? std::to_string(BaudCodeToRate(c.BaudCode)) + " Bd" : std::string("neznámá")) +
+        " (kód " + std::to_string(c.BaudCode) + ")\n";
+    for (const TSetting &s : Settings)
+        text += Pad(s.Text, 22) + HexText(SettingWord(c, s)) + "\n";
+    text += "\nKanál  Negace DIN  Negace DOUT  Počáteční stav DOUT\n";
+    for (int ch = 0; ch < 32; ++ch) {
+        char line[80];
+        std::snprintf(line, sizeof line, "%5d  %10u  %11u  %19u\n", ch,
+                      (SettingWord(c, Settings[0]) >> ch) & 1u,
+                      (SettingWord(c, Settings[1]) >> ch) & 1u,
+                      (SettingWord(c, Settings[2]) >> ch) & 1u);
+        text += line;
+    }
+    Out(text);
+    return ExitOk;
+}
+
+int TRun::ConfigSet()
+{
+    const std::vector<TChange> changes = ParseChanges(cl_.Items);
+    std::set<std::size_t> bytes;
+    for (const TChange &change : changes)
+        bytes.insert(change.Byte);
+    // The module's own order: the address before the rate, so a failed
+    // address leaves the rate as it was.
+    std::vector<TRegisterStep> touched;
+    for (const TRegisterStep &r : AllRegisters()) {
+        if (bytes.count(r.Byte) != 0)
+            touched.push_back(r);
+    }
+    if (!Connect())
+        return ExitModule;
+    // A bit change keeps the other seven bits of its register as they are.
+    TModuleConfig before{};
+    const TModuleResult read = ReadRegisters(Link(), touched, before, Reporter(true));
+    if (!read.Ok())
+        return Failed(read, " Nic nebylo zapsáno.");
+    TModuleConfig after = before;
+    for (const TChange &change : changes) {
+        uint8_t &b = ConfigByte(after, change.Byte);
+        b = uint8_t((b & ~change.Mask) | change.Value);
+    }
+
+    if (!cl_.DryRun) {
+        const TModuleResult written = WriteRegisters(Link(), touched, after, Reporter(true, true));
+        if (!written.Ok()) {
+            // Register by register a write and its read-back: those before
+            // the step that ended it are written and checked.
+            const std::size_t checked =
+                written.Outcome == TOutcome::Stopped ? last_.Number / 2 : (last_.Number - 1) / 2;
+            std::string context;
+            for (std::size_t i = 0; i < checked; ++i)
+                context += (i == 0 ? " Zapsány a ověřeny registry: " : ", ") +
+                           std::to_string(touched[i].Register);
+            context += checked == 0 ? " Žádný registr nebyl zapsán a ověřen." : ".";
+            return Failed(written, context);
+        }
+    }
+
+    const bool restart = bytes.count(offsetof(TModuleConfig, Address)) != 0 ||
+                         bytes.count(offsetof(TModuleConfig, BaudCode)) != 0;
+    if (cl_.Json) {
+        Json j;
+        j["dry_run"] = cl_.DryRun;
+        Json list = Json::array();
+        for (const TRegisterStep &r : touched) {
+            Json one = RegisterJson(r);
+            one["before"] = ConfigByte(before, r.Byte);
+            one["after"] = ConfigByte(after, r.Byte);
+            list.push_back(one);
+        }
+        j["registers"] = list;
+        j["restart_required"] = restart;
+        Print(j);
+        return ExitOk;
+    }
+    std::string text = cl_.DryRun ? "Zapsalo by se (--dry-run: nic nebylo zapsáno):\n"
+                                  : "Zapsáno a ověřeno zpětným čtením:\n";
+    text += "Registr  " + Pad("Nastavení", 26) + Pad("Před", 16) + "Po\n";
+    for (const TRegisterStep &r : touched) {
+        char number[16];
+        std::snprintf(number, sizeof number, "%7u  ", unsigned(r.Register));
+        text += number + Pad(RegisterText(r), 26) +
+                Pad(RegisterValueText(r, ConfigByte(before, r.Byte)), 16) +
+                RegisterValueText(r, ConfigByte(after, r.Byte)) + "\n";
+    }
+    if (restart)
+        text += "Nová adresa a rychlost platí až po restartu modulu; do té doby modul odpovídá "
+                "na adrese " +
+                std::to_string(data_.Address) + " rychlostí " + std::to_string(data_.BaudRate) +
+                " Bd.\n";
+    Out(text);
+    return ExitOk;
+}
+
+Json ChannelsJson(uint32_t word)
+{
+    Json list = Json::array();
+    for (int ch = 0; ch < 32; ++ch)
+        list.push_back((word >> ch) & 1u);
+    return list;
+}
+
+// DIN0 first, a blank between the bytes.
+std::string BitsText(uint32_t word)
+{
+    std::string text;
+    for (int ch = 0; ch < 32; ++ch) {
+        if (ch != 0 && ch % 8 == 0)
+            text += ' ';
+        text += (word >> ch) & 1u ? '1' : '0';
+    }
+    return text;
+}
+
+std::string ChannelTable(const char *prefix, uint32_t word)
+{
+    std::string text;
+    for (int group = 0; group < 4; ++group) {
+        const std::string label =
+            prefix + std::to_string(8 * group) + "-" + std::to_string(8 * group + 7);
+        text += Pad(label, 11);
+        for (int ch = 8 * group; ch < 8 * group + 8; ++ch)
+            text += (word >> ch) & 1u ? " 1" : " 0";
+        text += "\n";
+    }
+    return text;
+}
+
+// Wall-clock time of a watch line: local time for a person, UTC in JSON.
+std::string Clock(bool utc)
+{
+    const auto now = std::chrono::system_clock::now();
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
+    const auto ms =
+        std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()) % 1000;
+    std::tm parts{};
+    if (utc)
+        ::gmtime_r(&seconds, &parts);
+    else
+        ::localtime_r(&seconds, &parts);
+    char text[40];
+    const std::size_t n =
+        std::strftime(text, sizeof text, utc ? "%Y-%m-%dT%H:%M:%S" : "%H:%M:%S", &parts);
+    std::snprintf(text + n, sizeof text - n, ".%03d%s", int(ms.count()), utc ? "Z" : "");
+    return text;
+}
+
+int TRun::Inputs()
+{
+    const uint32_t interval =
+        cl_.Interval.empty() ? 200 : Number("--interval", cl_.Interval, 10, 60000);
+    if (!Connect())
+        return ExitModule;
+    uint32_t word = 0;
+    if (!cl_.Watch) {
+        const TModuleResult result = ReadInputs(Link(), word, Reporter(false));
+        if (!result.Ok())
+            return Failed(result);
+        if (cl_.Json) {
+            Json j;
+            j["inputs"] = word;
+            j["channels"] = ChannelsJson(word);
+            Print(j);
+        } else {
+            Out(Pad("DIN0-31", 11) + HexText(word) + "\n" + ChannelTable("DIN", word));
+        }
+        return ExitOk;
+    }
+    // A line for the first reading and for each change; a failed reading
+    // is reported once per status code and the watch goes on, as the
+    // input window does.
+    std::optional<uint32_t> shown;
+    uint8_t lastStatus = 0;
+    while (!Interrupted.load()) {
+        const TModuleResult result = ReadInputs(Link(), word, Reporter(false));
+        if (result.Ok()) {
+            if (!shown || *shown != word) {
+                if (cl_.Json) {
+                    Json j;
+                    j["time"] = Clock(true);
+                    j["inputs"] = word;
+                    j["channels"] = ChannelsJson(word);
+                    PrintLine(j);
+                } else {
+                    Out(Clock(false) + "  " + HexText(word) + "  " + BitsText(word) + "\n");
+                }
+                shown = word;
+            }
+            lastStatus = 0;
+        } else if (result.Status != lastStatus) {
+            Failed(result);
+            lastStatus = result.Status;
+            shown.reset();
+        }
+        if (OutBroken())
+            break;
+        if (trace_)
+            trace_->Flush();
+        Wait(std::chrono::milliseconds(interval));
+    }
+    return ExitOk;
+}
+
+int TRun::Outputs()
+{
+    const uint32_t word = OutputsValue(cl_.OutputsText);
+    if (!cl_.DryRun) {
+        if (!Connect())
+            return ExitModule;
+        const TModuleResult result = WriteOutputs(Link(), word, Reporter(false));
+        if (!result.Ok())
+            return Failed(result);
+    }
+    if (cl_.Json) {
+        Json j;
+        j["dry_run"] = cl_.DryRun;
+        j["outputs"] = word;
+        j["channels"] = ChannelsJson(word);
+        Print(j);
+    } else {
+        Out(std::string(cl_.DryRun ? "Zapsalo by se (--dry-run: nic nebylo odesláno):\n"
+                                   : "Zapsáno:\n") +
+            Pad("DOUT0-31", 11) + HexText(word) + "\n" + ChannelTable("DOUT", word));
+    }
+    return ExitOk;
+}
+
+// The output window's walking one: DOUT0 alone, then DOUT1 alone, ...,
+// DOUT31, and again from DOUT0. A failed step does not hold the walk up.
+// Whatever ends it, the outputs are then all switched off.
+int TRun::Walk()
+{
+    const uint32_t interval =
+        cl_.Interval.empty() ? 500 : Number("--interval", cl_.Interval, 10, 60000);
+    // 0: until Ctrl+C.
+    const uint32_t count = cl_.Count.empty() ? 0 : Number("--count", cl_.Count, 1, 1000000000);
+    if (!Connect())
+        return ExitModule;
+    uint32_t pattern = 1;
+    uint32_t done = 0;
+    bool failed = false;
+    while (!Interrupted.load() && (count == 0 || done < count)) {
+        const uint32_t word = pattern;
+        pattern = pattern << 1 != 0 ? pattern << 1 : 1;
+        const TModuleResult result = WriteOutputs(Link(), word, Reporter(false));
+        ++done;
+        int channel = 0;
+        while ((word >> channel) != 1u)
+            ++channel;
+        if (!result.Ok()) {
+            failed = true;
+            Failed(result);
+        }
+        if (cl_.Json) {
+            Json j;
+            j["step"] = done;
+            j["channel"] = channel;
+            j["outputs"] = word;
+            j["ok"] = result.Ok();
+            PrintLine(j);
+        } else {
+            char line[64];
+            std::snprintf(line, sizeof line, "%6u  DOUT%-2d  %s%s\n", done, channel,
+                          HexText(word).c_str(), result.Ok() ? "" : "  chyba");
+            Out(line);
+        }
+        if (OutBroken())
+            break;
+        if (trace_)
+            trace_->Flush();
+        Wait(std::chrono::milliseconds(interval));
+    }
+    const TModuleResult off = WriteOutputs(Link(), 0, Reporter(false));
+    if (!off.Ok())
+        return Failed(off, " Výstupy nemusí být vypnuté.");
+    Err("běžící 1 skončila po " + std::to_string(done) + " krocích; všechny výstupy vypnuty.");
+    if (count != 0 && done < count)
+        return ExitInterrupted;
+    return failed ? ExitModule : ExitOk;
+}
+
+int TRun::Status()
+{
+    if (!Connect())
+        return ExitModule;
+    uint32_t word = 0;
+    TModuleResult result = ReadStatus(Link(), word, Reporter(false));
+    if (!result.Ok())
+        return Failed(result);
+    uint32_t after = 0;
+    if (cl_.Clear) {
+        result = ClearStatus(Link(), Reporter(false));
+        if (!result.Ok())
+            return Failed(result, " Status registr nebyl vynulován.");
+        result = ReadStatus(Link(), after, Reporter(false));
+        if (!result.Ok())
+            return Failed(result, " Status registr byl vynulován.");
+    }
+    if (cl_.Json) {
+        Json j;
+        j["status"] = word;
+        j["bits"] = ChannelsJson(word);
+        Json flags;
+        for (int bit = 0; bit < 8; ++bit) {
+            if (std::string_view(StatusBitName(bit)) != "---")
+                flags[StatusBitName(bit)] = (word >> bit) & 1u;
+        }
+        j["flags"] = flags;
+        j["cleared"] = cl_.Clear;
+        if (cl_.Clear)
+            j["status_after_clear"] = after;
+        Print(j);
+        return ExitOk;
+    }
+    std::string text = Pad("Status registr", 16) + HexText(word) + "\n";
+    for (int row = 0; row < 8; ++row) {
+        for (int column = 0; column < 4; ++column) {
+            const int bit = 8 * column + row;
+            char cell[32];
+            std::snprintf(cell, sizeof cell, "%s%2d %-6s %u", column == 0 ? "" : "    ", bit,
+                          StatusBitName(bit), (word >> bit) & 1u);
+            text += cell;
+        }
+        text += "\n";
+    }
+    if (cl_.Clear)
+        text += "Vynulováno; po vynulování " + HexText(after) + "\n";
+    Out(text);
+    return ExitOk;
+}
+
+int TRun::Use()
+{
+    const SettingsFiles files = Files();
+    if (cl_.SettingsPath.empty()) {
+        // The per-user folder, when that is where the file goes.
+        std::error_code ignored;
+        std::filesystem::create_directories(files.file.parent_path(), ignored);
+    }
+    try {
+        SaveConnection(&data_, files);
+    } catch (const std::exception &) {
+        Err("soubor nastavení " + files.file.string() + " nelze zapsat; zůstal beze změny.");
+        return ExitModule;
+    }
+    if (cl_.Json) {
+        Json j;
+        j["settings_file"] = files.file.string();
+        j["interface"] = InterfaceJson();
+        j["address"] = data_.Address;
+        j["baud_rate"] = data_.BaudRate;
+        Print(j);
+        return ExitOk;
+    }
+    Out("Nastavení připojení zapsáno do " + files.file.string() + "\n" + Pad("Rozhraní", 11) +
+        InterfaceText() + "\n" + Pad("Adresa", 11) + std::to_string(data_.Address) + "\n" +
+        Pad("Rychlost", 11) + std::to_string(data_.BaudRate) + " Bd\n");
+    return ExitOk;
+}
+
+} // namespace
+
+int RunKorvalctl(int argc, const char *const *argv, const TCliEnvironment &env)
+{
+    Interrupted.store(false);
+    if (env.HandleSignals)
+        InstallSignalHandlers();
+    DrvSetLibraryDirectory(env.ProgramDirectory);
+
+    TCommandLine cl;
+    CLI::App app{"Konfigurace a test modulů digitálních vstupů a výstupů z příkazové řádky.",
+                 "korvalctl"};
+    BuildCommandLine(app, cl);
+    auto usage = [&](const std::string &message) {
+        std::fprintf(env.Err, "korvalctl: %s %s Nápověda: korvalctl --help\n", message.c_str(),
+                     NothingSent);
+        return int(ExitUsage);
+    };
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp &) {
+        std::fputs(app.help().c_str(), env.Out);
+        return ExitOk;
+    } catch (const CLI::CallForAllHelp &) {
+        std::fputs(app.help("", CLI::AppFormatMode::All).c_str(), env.Out);
+        return ExitOk;
+    } catch (const CLI::CallForVersion &e) {
+        std::fprintf(env.Out, "%s\n", e.what());
+        return ExitOk;
+    } catch (const CLI::ParseError &e) {
+        return usage(ParseErrorText(e));
+    }
+    // The leaf command: "config" always has one below it.
+    for (CLI::App *level = &app; !level->get_subcommands().empty();)
+        cl.Command = level = level->get_subcommands().front();
+
+    try {
+        TRun run(env, cl, app);
+        return run.Go();
+    } catch (const TUsageError &e) {
+        return usage(e.what());
+    }
+}
+
+int KorvalctlMain(int argc, const char *const *argv)
+{
+    return RunKorvalctl(argc, argv, {platform::ExecutableDirectory(), stdout, stderr, true});
+}

@@ -1,0 +1,6 @@
+#include "Korvalctl.h"
+
+int main(int argc, char **argv)
+{
+    return KorvalctlMain(argc, argv);
+}

@@ -1,0 +1,340 @@
+// korvalctl as a user runs it: the real binary against the simulator on
+// 127.0.0.1, its output, its exit codes and what reaches the module.
+#include "Dekl.h"
+#include "SimProcess.h"
+
+#include <nlohmann/json.hpp>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <filesystem>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <poll.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char **environ;
+
+namespace
+{
+
+using Json = nlohmann::json;
+using namespace std::chrono_literals;
+
+// The binary as a child process with stdout and stderr on pipes.
+class Cli
+{
+  public:
+    explicit Cli(const std::vector<std::string> &args)
+    {
+        int outPipe[2], errPipe[2];
+        if (::pipe(outPipe) != 0 || ::pipe(errPipe) != 0)
+            return;
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
+        posix_spawn_file_actions_adddup2(&actions, errPipe[1], 2);
+        posix_spawn_file_actions_addclose(&actions, outPipe[0]);
+        posix_spawn_file_actions_addclose(&actions, errPipe[0]);
+        std::vector<std::string> all{KORVALCTL_EXE};
+        all.insert(all.end(), args.begin(), args.end());
+        std::vector<char *> argv;
+        for (std::string &a : all)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        if (::posix_spawn(&pid_, KORVALCTL_EXE, &actions, nullptr, argv.data(), environ) != 0)
+            pid_ = -1;
+        posix_spawn_file_actions_destroy(&actions);
+        ::close(outPipe[1]);
+        ::close(errPipe[1]);
+        fds_[0] = outPipe[0];
+        fds_[1] = errPipe[0];
+    }
+    ~Cli()
+    {
+        if (pid_ > 0) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+        }
+        for (int fd : fds_)
+            if (fd >= 0)
+                ::close(fd);
+    }
+
+    // Reads until stdout holds `lines` complete lines or `timeout` passes.
+    bool WaitForLines(std::size_t lines, std::chrono::milliseconds timeout)
+    {
+        const auto until = std::chrono::steady_clock::now() + timeout;
+        while (std::count(out.begin(), out.end(), '\n') < std::ptrdiff_t(lines)) {
+            if (std::chrono::steady_clock::now() >= until || !ReadSome(until))
+                return false;
+        }
+        return true;
+    }
+    void Signal(int sig) const { ::kill(pid_, sig); }
+    // Reads both pipes to their end, then the exit code (-1: still running
+    // at the time-out, then killed).
+    int Finish(std::chrono::milliseconds timeout = 10s)
+    {
+        const auto until = std::chrono::steady_clock::now() + timeout;
+        while ((fds_[0] >= 0 || fds_[1] >= 0) && ReadSome(until)) {
+        }
+        if (fds_[0] >= 0 || fds_[1] >= 0)
+            return -1;
+        int status = 0;
+        ::waitpid(pid_, &status, 0);
+        pid_ = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+
+    std::string out, err;
+
+  private:
+    bool ReadSome(std::chrono::steady_clock::time_point until)
+    {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            until - std::chrono::steady_clock::now());
+        if (left <= 0ms)
+            return false;
+        pollfd p[2] = {{fds_[0], POLLIN, 0}, {fds_[1], POLLIN, 0}};
+        if (::poll(p, 2, int(left.count())) <= 0)
+            return false;
+        for (int i = 0; i < 2; ++i) {
+            if (p[i].revents == 0)
+                continue;
+            char buffer[4096];
+            const ssize_t n = ::read(fds_[i], buffer, sizeof buffer);
+            if (n <= 0) {
+                ::close(fds_[i]);
+                fds_[i] = -1;
+            } else {
+                (i == 0 ? out : err).append(buffer, std::size_t(n));
+            }
+        }
+        return true;
+    }
+
+    pid_t pid_ = -1;
+    int fds_[2] = {-1, -1};
+};
+
+struct Result {
+    int exit;
+    std::string out, err;
+};
+
+Result Invoke(const std::vector<std::string> &args)
+{
+    Cli cli(args);
+    const int exit = cli.Finish();
+    return {exit, cli.out, cli.err};
+}
+
+// A simulated module at address 3 and a settings file of the test's own.
+class Korvalctl : public ::testing::Test
+{
+  protected:
+    void SetUp() override { ASSERT_TRUE(sim.Ready()) << sim.Failure(); }
+
+    std::vector<std::string> Args(std::initializer_list<std::string> command) const
+    {
+        std::vector<std::string> args{
+            "--settings", Settings(),  "-i",         "lan",
+            "--ip",       "127.0.0.1", "--udp-port", std::to_string(sim.UdpPort()),
+            "-a",         "3"};
+        args.insert(args.end(), command);
+        return args;
+    }
+    std::string Settings() const { return dir.Path() + "/W_korval.ini"; }
+    Json JsonOf(std::initializer_list<std::string> command)
+    {
+        std::vector<std::string> args = Args(command);
+        args.push_back("--json");
+        const Result r = Invoke(args);
+        EXPECT_EQ(r.exit, 0) << r.err;
+        return Json::parse(r.out);
+    }
+
+    simtest::SimProcess sim{SIM_EXE,
+                            {"--udp-port", "0", "--timing", "none", "--module", "3", "--verbose"}};
+    simtest::TempDir dir;
+};
+
+TEST_F(Korvalctl, InfoNamesTheModuleInTextAndJson)
+{
+    const Result text = Invoke(Args({"info"}));
+    EXPECT_EQ(text.exit, 0) << text.err;
+    EXPECT_NE(text.out.find("DIO-3232 v.1.07"), std::string::npos) << text.out;
+
+    const Json j = JsonOf({"info"});
+    EXPECT_EQ(j["module"], "DIO-3232 v.1.07");
+    EXPECT_EQ(j["address"], 3);
+    EXPECT_EQ(j["baud_rate"], 9600);
+    EXPECT_EQ(j["interface"]["kind"], "lan");
+    EXPECT_EQ(j["interface"]["udp_port"], sim.UdpPort());
+
+    // A module that does not answer: the driver's text and the step.
+    const Result none = Invoke(Args({"-a", "4", "info"}));
+    EXPECT_EQ(none.exit, 1);
+    EXPECT_NE(none.err.find("krok 1/3"), std::string::npos) << none.err;
+    EXPECT_TRUE(none.out.empty());
+}
+
+TEST_F(Korvalctl, ConfigSetChangesOnlyTheNamedBitsAndDryRunWritesNothing)
+{
+    const Json before = JsonOf({"config", "show"});
+    ASSERT_EQ(before["channels"].size(), 32u);
+
+    const Json plan = JsonOf({"config", "set", "dout-init.9=1", "--dry-run"});
+    EXPECT_EQ(plan["registers"][0]["register"], 35);
+    EXPECT_EQ(JsonOf({"config", "show"}), before);
+
+    const Json set = JsonOf(
+        {"config", "set", "dout-init.2=1", "dout-init.9=1", "din-negation.31=0", "address=9"});
+    EXPECT_TRUE(set["restart_required"]);
+    // Address first, then the groups touched, in the module's order.
+    std::vector<int> registers;
+    for (const Json &r : set["registers"])
+        registers.push_back(r["register"]);
+    EXPECT_EQ(registers, (std::vector<int>{63, 32, 35, 42}));
+
+    const Json after = JsonOf({"config", "show"});
+    EXPECT_EQ(after["address"], 9);
+    EXPECT_EQ(after["dout-init"], before["dout-init"].get<uint32_t>() | 0x204u);
+    EXPECT_EQ(after["din-negation"], before["din-negation"].get<uint32_t>() & 0x7FFFFFFFu);
+    EXPECT_EQ(after["dout-negation"], before["dout-negation"]);
+    EXPECT_EQ(after["channels"][9]["dout-init"], 1);
+    EXPECT_EQ(after["channels"][31]["din-negation"], 0);
+}
+
+TEST_F(Korvalctl, OutputsWalkAndStatusReachTheModule)
+{
+    // The simulator wires the outputs back to the inputs.
+    ASSERT_EQ(Invoke(Args({"outputs", "0,3,5-7"})).exit, 0);
+    EXPECT_EQ(JsonOf({"inputs"})["inputs"], 0xE9);
+
+    const Result walk = Invoke(Args({"walk", "--count", "3", "--interval", "10", "--json"}));
+    EXPECT_EQ(walk.exit, 0) << walk.err;
+    std::istringstream lines(walk.out);
+    std::vector<int> channels;
+    for (std::string line; std::getline(lines, line);)
+        channels.push_back(Json::parse(line)["channel"]);
+    EXPECT_EQ(channels, (std::vector<int>{0, 1, 2}));
+    EXPECT_EQ(JsonOf({"inputs"})["inputs"], 0) << "the walk leaves every output off";
+
+    const Json status = JsonOf({"status", "--clear"});
+    EXPECT_EQ(status["flags"]["PWR"], (status["status"].get<uint32_t>() >> 4) & 1);
+    EXPECT_EQ(status["status_after_clear"], 0);
+}
+
+TEST_F(Korvalctl, CtrlCEndsAWatchAtOnceWithCompleteLines)
+{
+    Cli watch(Args({"inputs", "--watch", "--interval", "10000", "--json"}));
+    ASSERT_TRUE(watch.WaitForLines(1, 5s)) << watch.err;
+    // The first line is there and the watch is well into its wait; the
+    // next poll is 10 s away.
+    std::this_thread::sleep_for(300ms);
+    const auto sent = std::chrono::steady_clock::now();
+    watch.Signal(SIGINT);
+    EXPECT_EQ(watch.Finish(), 0) << watch.err;
+    EXPECT_LT(std::chrono::steady_clock::now() - sent, 2s);
+    ASSERT_FALSE(watch.out.empty());
+    EXPECT_EQ(watch.out.back(), '\n');
+    std::istringstream lines(watch.out);
+    for (std::string line; std::getline(lines, line);)
+        EXPECT_TRUE(Json::parse(line).contains("inputs")) << line;
+}
+
+TEST_F(Korvalctl, WatchPrintsALineOnEachChange)
+{
+    Cli watch(Args({"inputs", "--watch", "--interval", "10", "--json"}));
+    ASSERT_TRUE(watch.WaitForLines(1, 5s)) << watch.err;
+    ASSERT_EQ(Invoke(Args({"outputs", "0x00000100"})).exit, 0);
+    ASSERT_TRUE(watch.WaitForLines(2, 5s)) << watch.out;
+    watch.Signal(SIGTERM);
+    EXPECT_EQ(watch.Finish(), 0);
+    std::istringstream lines(watch.out);
+    std::string first, second;
+    std::getline(lines, first);
+    std::getline(lines, second);
+    EXPECT_EQ(Json::parse(second)["inputs"], 0x100);
+    EXPECT_EQ(Json::parse(second)["channels"][8], 1);
+}
+
+TEST_F(Korvalctl, UseWritesASettingsFileTheProgramReads)
+{
+    const Result r =
+        Invoke({"--settings", Settings(), "-i", "lan", "--ip", "127.0.0.1", "--udp-port", "5123",
+                "--timeout", "1500", "-a", "7", "-b", "19200", "use"});
+    ASSERT_EQ(r.exit, 0) << r.err;
+    EXPECT_NE(r.out.find(Settings()), std::string::npos);
+    // A later use changes what it is given and keeps the rest.
+    ASSERT_EQ(Invoke({"--settings", Settings(), "-a", "8", "use"}).exit, 0);
+
+    TData d;
+    ConnectionDefaults(&d);
+    ASSERT_TRUE(LoadConnection(&d, std::filesystem::path(Settings())));
+    EXPECT_EQ(d.Kind, ifLan);
+    EXPECT_EQ(d.IpAddress, "127.0.0.1");
+    EXPECT_EQ(d.UdpPort, 5123u);
+    EXPECT_EQ(d.UdpTimeout, 1500u);
+    EXPECT_EQ(d.Address, 8);
+    EXPECT_EQ(d.BaudRate, 19200u);
+}
+
+// Bad usage: exit 2, the option and its range named, and not one request
+// at the simulator.
+struct BadUsage {
+    const char *name;
+    std::vector<std::string> command;
+    std::string named; // in the message
+};
+
+void PrintTo(const BadUsage &row, std::ostream *os)
+{
+    *os << row.name;
+}
+
+class KorvalctlBadUsage : public Korvalctl, public ::testing::WithParamInterface<BadUsage>
+{
+};
+
+TEST_P(KorvalctlBadUsage, SendsNothing)
+{
+    std::vector<std::string> args = Args({});
+    args.insert(args.end(), GetParam().command.begin(), GetParam().command.end());
+    const Result r = Invoke(args);
+    EXPECT_EQ(r.exit, 2) << r.err;
+    EXPECT_NE(r.err.find(GetParam().named), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("Nic nebylo odesláno do modulu"), std::string::npos) << r.err;
+    EXPECT_TRUE(r.out.empty()) << r.out;
+    sim.Stop(SIGTERM);
+    EXPECT_EQ(sim.Stderr().find(" > seq"), std::string::npos) << sim.Stderr();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, KorvalctlBadUsage,
+    ::testing::Values(
+        BadUsage{
+            "AddressAbove255", {"-a", "256", "info"}, "--address: „256“ není celé číslo 0..255"},
+        BadUsage{"UnknownRate", {"-b", "1234", "info"}, "--baud"},
+        BadUsage{"TimeoutBelow1000", {"--timeout", "999", "info"}, "1000..65535"},
+        BadUsage{"IpPartAbove255", {"--ip", "127.0.0.256", "info"}, "--ip"},
+        BadUsage{"UnknownOption", {"--frobnicate", "info"}, "--frobnicate"},
+        BadUsage{"UnknownKey", {"config", "set", "dout-init.2=1", "colour=1"}, "colour"},
+        BadUsage{"ChannelAbove31", {"config", "set", "dout-init.32=1"}, "0..31"},
+        BadUsage{
+            "WordWithoutPrefix", {"config", "set", "din-negation=FFFF"}, "0x00000000..0xFFFFFFFF"},
+        BadUsage{"OutputRangeAbove31", {"outputs", "3-40"}, "VALUE"},
+        BadUsage{"ZeroCount", {"walk", "--count", "0"}, "--count"},
+        BadUsage{"IntervalBelow10", {"inputs", "--watch", "--interval", "5"}, "10..60000"},
+        BadUsage{"NoConfigCommand", {"config"}, "chybí příkaz"}),
+    [](const ::testing::TestParamInfo<BadUsage> &row) { return std::string(row.param.name); });
+
+} // namespace
