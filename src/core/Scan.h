@@ -1,0 +1,151 @@
+// The module finder: which addresses answer at which of the nine rates, for
+// a module whose address and baud code nobody remembers.
+//
+// A scan opens its own connection, sets one rate after another and at each
+// rate probes the addresses in order with the first exchange of the
+// identity read (command 200, sub 0). It only reads: no request it sends
+// changes a module. A module that answers then has its whole identity read
+// for its name and version.
+//
+// Order of the rates: a module leaves the factory at 9600 Bd, so one of
+// unknown history most likely still runs there; 19200 and 115200 Bd are the
+// rates a technician usually moves it to, then 57600 and 38400. The slow
+// rates come last: they are rare on a bus, and an empty probe at 600 Bd
+// waits 387 ms against 5 ms at 115200 Bd, so a scan that stops at its first
+// find seldom pays for them.
+//
+// Time-out of a probe: an address with nobody behind it costs the whole
+// time-out, so it is the least a reply can take and no more: the request's
+// and the reply's wire time at the rate (23 bytes of 10 bits), the module's
+// turnaround, and a margin for what lies between the program and the wire
+// (ProbeTimeout). The drivers take whole milliseconds, so it is rounded up
+// once, in DriverTimeoutMs. A 256-address scan of all nine rates then takes
+// some 3.5 minutes instead of the 38 a 1 s time-out gives.
+//
+// Collisions: two modules at one address and rate answer on top of each
+// other, and their replies (the names differ) arrive damaged. A damaged
+// reply is tried again up to Retries times, since noise damages one reply
+// and not the next; when no try at an address gets a clean answer but one
+// got a damaged reply, the address is reported as a probable collision,
+// never dropped. So is a module whose identity read never passes for
+// damaged replies: names that begin alike answer the probe cleanly and
+// collide further on. Modules alike in name and version overlay into one
+// clean reply and are found as one.
+#pragma once
+
+#include "Dekl.h"
+#include "Module.h"
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+// What a probe may add to the wire time before its reply is in the
+// program's hands: a loopback or switched LAN round trip (well below 1 ms),
+// the converter's own forwarding, and the program being woken late on a
+// busy machine (up to about a millisecond). A serial adapter on USB may
+// hold a short reply back longer than that (its latency timer): raise the
+// margin for one.
+inline constexpr std::chrono::microseconds DefaultScanMargin{2000};
+inline constexpr unsigned DefaultScanRetries = 2;
+
+// 9600, 19200, 115200, 57600, 38400, 4800, 2400, 1200, 600 Bd as baud codes
+// (the reasons above).
+std::vector<uint8_t> DefaultScanBaudCodes();
+// 0..255.
+std::vector<uint8_t> AllScanAddresses();
+
+struct TScanOptions {
+    std::vector<uint8_t> Addresses = AllScanAddresses();     // probed in this order
+    std::vector<uint8_t> BaudCodes = DefaultScanBaudCodes(); // 0..8; others are skipped
+    std::chrono::microseconds Margin = DefaultScanMargin;
+    // The modules' turnaround (bus::DefaultTurnaround).
+    std::chrono::microseconds Turnaround{1000};
+    // False when replies take no wire time: a driver run with
+    // Q417_TIMING=none, the simulator with `--timing none`. The time-out is
+    // then the margin alone.
+    bool WireTimed = true;
+    // Further tries at an address after a damaged reply (status 6 or 7),
+    // and of a found module's identity read when it fails.
+    unsigned Retries = DefaultScanRetries;
+    bool StopAtFirst = false;
+};
+
+// Where the scan connects; it opens and closes the connection itself.
+struct TScanLink {
+    uint8_t Kind = ifLan;
+    // As DrvInit takes them for kinds 0 and 1 ([0] COM port or ISA base
+    // address); unused by the other kinds.
+    TInitParams Params{};
+    std::string IpAddress; // kind 4
+    uint16_t UdpPort = 0;  // kind 4
+};
+
+struct TScanFind {
+    uint8_t Address = 0;
+    uint8_t BaudCode = 0;
+    // "XXXXXXXX v.YYYY"; empty when the identity read did not pass (a
+    // collision, a module that refused command 200, a reply lost each try).
+    std::string Name;
+    bool Collision = false; // damaged replies only: probably several modules
+    uint8_t Status = 0;     // the module's refusal code (20..23), else 0
+    unsigned Tries = 0;     // probes at this address and rate
+};
+
+enum class TScanOutcome {
+    Done,        // every probe made, or the first find with StopAtFirst
+    Stopped,     // a callback returned false
+    DriverError, // Status and Stage tell which call failed
+};
+
+enum class TScanStage { None, Init, SetConfig, Probe };
+
+struct TScanResult {
+    TScanOutcome Outcome = TScanOutcome::Done;
+    uint8_t Status = 0; // the driver's code for DriverError
+    // Its text, taken while the driver was still loaded (the scan unloads
+    // it when it closes the connection).
+    std::string StatusText;
+    TScanStage Stage = TScanStage::None;
+    uint8_t BaudCode = 0;         // the rate at which it ended, when not done
+    std::vector<TScanFind> Finds; // in the order found, kept whatever the outcome
+    bool Ok() const { return Outcome == TScanOutcome::Done; }
+};
+
+struct TScanProgress {
+    uint8_t BaudCode = 0;
+    uint8_t Address = 0;   // just probed
+    std::size_t Done = 0;  // addresses probed so far, over all rates
+    std::size_t Total = 0; // addresses × rates
+    std::size_t Found = 0;
+    std::chrono::nanoseconds Elapsed{};
+    // The probes left at their time-outs (an empty probe costs the whole
+    // time-out), each with what the probes so far took beyond theirs.
+    std::chrono::nanoseconds Left{};
+};
+
+// After each address. Returning false stops the scan before the next probe.
+using TScanReport = std::function<bool(const TScanProgress &)>;
+
+// The time-out of one probe at `rate` Bd: wire time of request and reply,
+// turnaround and margin (the margin alone when not wire-timed).
+std::chrono::microseconds ProbeTimeout(uint32_t rate, std::chrono::microseconds turnaround,
+                                       std::chrono::microseconds margin, bool wireTimed = true);
+// Rounded up to whole milliseconds, within the drivers' 1..60000 ms.
+uint32_t DriverTimeoutMs(std::chrono::microseconds timeout);
+uint32_t ProbeTimeoutMs(const TScanOptions &options, uint8_t baudCode);
+
+// The least a plan can take on the wire: per rate, every address probed
+// once with nobody answering takes request, turnaround and reply time.
+std::chrono::nanoseconds ScanWireFloor(const TScanOptions &options);
+// What the plan waits for in time-outs when nobody answers: the cost the
+// progress estimate starts from.
+std::chrono::nanoseconds ScanTimeoutTotal(const TScanOptions &options);
+
+// Every exchange goes to `step` (probes as one-step operations, identity
+// reads as their three steps); a false from either callback stops the scan.
+TScanResult ScanModules(const TScanLink &link, const TScanOptions &options,
+                        const TStepReport &step = {}, const TScanReport &progress = {});
