@@ -1,8 +1,10 @@
 #include "CommandLine.h"
 
 #include "Module.h"
+#include "Scan.h"
 #include "Text.h"
 
+#include <algorithm>
 #include <optional>
 
 #ifndef KORVAL_VERSION
@@ -61,6 +63,29 @@ std::optional<uint32_t> HexDigits(std::string_view text, std::size_t maxDigits)
         value = value << 4 | uint32_t(d);
     }
     return value;
+}
+
+// "0,3,5-7": numbers and ranges of numbers 0..max, which of them are named.
+std::optional<std::vector<bool>> Ranges(std::string_view text, uint32_t max)
+{
+    std::vector<bool> named(std::size_t(max) + 1, false);
+    std::size_t start = 0;
+    while (true) {
+        const std::size_t comma = text.find(',', start);
+        const std::string_view item = text.substr(
+            start, comma == std::string_view::npos ? std::string_view::npos : comma - start);
+        const std::size_t dash = item.find('-');
+        const std::optional<uint64_t> first = Decimal(item.substr(0, dash));
+        const std::optional<uint64_t> last =
+            dash == std::string_view::npos ? first : Decimal(item.substr(dash + 1));
+        if (!first || !last || *first > *last || *last > max)
+            return std::nullopt;
+        for (uint64_t n = *first; n <= *last; ++n)
+            named[n] = true;
+        if (comma == std::string_view::npos)
+            return named;
+        start = comma + 1;
+    }
 }
 
 } // namespace
@@ -153,28 +178,94 @@ uint32_t OutputsValue(std::string_view text)
         return 0;
     if (text.size() > 1 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X'))
         return HexWordValue("VALUE", text);
-    const std::string bad = "VALUE: " + Quoted(text) +
-                            " není slovo 0x00000000..0xFFFFFFFF, seznam kanálů 0..31 (např. "
-                            "0,3,5-7) ani none.";
+    const std::optional<std::vector<bool>> channels = Ranges(text, 31);
+    if (!channels)
+        Usage("VALUE: " + Quoted(text) +
+              " není slovo 0x00000000..0xFFFFFFFF, seznam kanálů 0..31 (např. 0,3,5-7) ani "
+              "none.");
     uint32_t word = 0;
+    for (uint32_t c = 0; c < 32; ++c)
+        word |= uint32_t((*channels)[c]) << c;
+    return word;
+}
+
+std::vector<uint8_t> AddressList(std::string_view option, std::string_view text)
+{
+    const std::optional<std::vector<bool>> named = Ranges(text, 255);
+    if (!named)
+        Usage(std::string(option) + ": " + Quoted(text) +
+              " není seznam adres 0..255 (čísla a rozsahy oddělené čárkou, např. 1-32,100).");
+    std::vector<uint8_t> addresses;
+    for (uint32_t a = 0; a < 256; ++a) {
+        if ((*named)[a])
+            addresses.push_back(uint8_t(a));
+    }
+    return addresses;
+}
+
+std::string AddressListText(const std::vector<uint8_t> &addresses)
+{
+    std::string text;
+    for (std::size_t i = 0; i < addresses.size();) {
+        std::size_t j = i;
+        while (j + 1 < addresses.size() && addresses[j + 1] == addresses[j] + 1)
+            ++j;
+        text += (text.empty() ? "" : ",") + std::to_string(addresses[i]);
+        if (j > i)
+            text += "-" + std::to_string(addresses[j]);
+        i = j + 1;
+    }
+    return text;
+}
+
+std::vector<uint8_t> BaudCodeList(std::string_view option, std::string_view text)
+{
+    std::vector<uint8_t> codes;
     std::size_t start = 0;
     while (true) {
         const std::size_t comma = text.find(',', start);
-        const std::string_view item = text.substr(
-            start, comma == std::string_view::npos ? std::string_view::npos : comma - start);
-        const std::size_t dash = item.find('-');
-        const std::optional<uint64_t> first = Decimal(item.substr(0, dash));
-        const std::optional<uint64_t> last =
-            dash == std::string_view::npos ? first : Decimal(item.substr(dash + 1));
-        if (!first || !last || *first > *last || *last > 31)
-            Usage(bad);
-        for (uint64_t c = *first; c <= *last; ++c)
-            word |= 1u << c;
+        const uint8_t code = RateToBaudCode(
+            Rate(option, text.substr(start, comma == std::string_view::npos ? std::string_view::npos
+                                                                            : comma - start)));
+        if (std::find(codes.begin(), codes.end(), code) == codes.end())
+            codes.push_back(code);
         if (comma == std::string_view::npos)
-            break;
+            return codes;
         start = comma + 1;
     }
-    return word;
+}
+
+std::string MillisecondsText(std::chrono::microseconds us)
+{
+    std::string text = std::to_string(us.count() / 1000);
+    if (us.count() % 1000 != 0) {
+        char fraction[8];
+        std::snprintf(fraction, sizeof fraction, ".%03d", int(us.count() % 1000));
+        text += fraction;
+        text.erase(text.find_last_not_of('0') + 1);
+    }
+    return text;
+}
+
+std::chrono::microseconds Milliseconds(std::string_view option, std::string_view text,
+                                       std::chrono::microseconds min, std::chrono::microseconds max)
+{
+    const std::size_t point = text.find_first_of(".,");
+    const std::string_view whole = text.substr(0, point);
+    const std::string_view fraction =
+        point == std::string_view::npos ? std::string_view() : text.substr(point + 1);
+    std::optional<uint64_t> ms = whole.size() <= 7 ? Decimal(whole) : std::nullopt;
+    std::optional<uint64_t> micro = uint64_t(0);
+    if (point != std::string_view::npos)
+        micro = fraction.size() <= 3 ? Decimal(fraction) : std::nullopt;
+    for (std::size_t n = fraction.size(); micro && n < 3; ++n)
+        *micro *= 10;
+    const std::chrono::microseconds value{ms && micro ? int64_t(*ms * 1000 + *micro) : -1};
+    if (value < min || value > max)
+        Usage(std::string(option) + ": " + Quoted(text) + " není čas v ms " +
+              MillisecondsText(min) + ".." + MillisecondsText(max) +
+              " (nejvýše tři desetinná místa, např. 2 nebo 0.5).");
+    return value;
 }
 
 // ---- config set -----------------------------------------------------------
@@ -287,10 +378,12 @@ korvalctl PŘÍKAZ --help.
 Návratové kódy:
   0    úspěch
   1    chyba ovladače nebo modulu (text ovladače a krok na stderr),
-       nebo soubor nastavení nelze zapsat
+       soubor nastavení nelze zapsat, nebo scan --use našel víc
+       modulů nebo kolizi (soubor nastavení nezměněn)
   2    chybné použití; nic nebylo odesláno do modulu
   3    zpětné čtení registru nesouhlasí se zapsanou hodnotou (config set)
-  130  Ctrl+C přerušil práci s koncem (walk --count, config set/show))";
+  4    scan: žádný modul neodpověděl
+  130  Ctrl+C přerušil práci s koncem (walk --count, config set/show, scan))";
 
 } // namespace
 
@@ -414,13 +507,52 @@ TCommands BuildCommandLine(CLI::App &app, TCommandLine &cl)
     c.Status = command(&app, "status", "přečte status registr a vypíše jeho bity",
                        "Příklady:\n  korvalctl status\n  korvalctl status --clear --json");
     c.Status->add_flag("--clear", cl.Clear, "status registr vynuluje a přečte znovu");
+    c.Scan =
+        command(&app, "scan",
+                "hledá moduly: zkouší adresy po rychlostech a vypíše, kdo odpověděl; modul nemění",
+                "Příklady:\n"
+                "  korvalctl scan\n"
+                "  korvalctl scan --addresses 1-32,100 --rates 9600,19200 --first\n"
+                "  korvalctl scan --first --use\n"
+                "  korvalctl scan --json --csv nalezene.csv\n\n"
+                "Bez voleb adresy 0..255 při všech devíti rychlostech v pořadí 9600 19200\n"
+                "115200 57600 38400 4800 2400 1200 600. -a N a -b RYCHLOST na příkazovém řádku\n"
+                "omezí hledání na jednu adresu a jednu rychlost (jako --addresses N, --rates\n"
+                "RYCHLOST); adresa a rychlost ze souboru nastavení se nepoužijí.\n"
+                "Na terminálu ukazuje na stderr průběh; Ctrl+C hledání ukončí a vypíše,\n"
+                "co se našlo. Návratový kód 4: žádný modul neodpověděl.");
+    c.Scan
+        ->add_option("--addresses", cl.Addresses,
+                     "adresy ke zkoušení, čísla a rozsahy 0..255 (výchozí 0-255)")
+        ->type_name("SEZNAM");
+    c.Scan
+        ->add_option(
+            "--rates", cl.Rates,
+            "rychlosti ke zkoušení v zadaném pořadí, např. 9600,19200 (výchozí všech devět)")
+        ->type_name("SEZNAM");
+    c.Scan
+        ->add_option("--margin", cl.Margin,
+                     std::string("rezerva časového limitu pokusu v ms, 0.5..1000 (výchozí ") +
+                         MillisecondsText(DefaultScanMargin) +
+                         "); převodníku sériové linky na USB dejte víc")
+        ->type_name("MS");
+    c.Scan
+        ->add_option("--retries", cl.Retries,
+                     "další pokusy po poškozené odpovědi, 0..10 (výchozí " +
+                         std::to_string(DefaultScanRetries) + ")")
+        ->type_name("N");
+    c.Scan->add_flag("--first", cl.First, "skončí u prvního nalezeného modulu");
+    c.Scan->add_option("--csv", cl.CsvPath, "nálezy zapíše i do souboru CSV")->type_name("SOUBOR");
+    c.Scan->add_flag("--use", cl.UseFound,
+                     "najde-li právě jeden modul (bez kolize), zapíše jeho adresu a rychlost "
+                     "do souboru nastavení");
     c.Use = command(&app, "use",
                     "zapíše zadané připojení do souboru nastavení, aby se s ním připojil i program",
                     "Příklady:\n  korvalctl -i lan --ip 127.0.0.1 --udp-port 5000 use\n"
                     "  korvalctl -i com --port 3 -a 2 -b 19200 use");
     // The help flags were made before the default group was set.
-    for (CLI::App *a :
-         {&app, c.Info, c.Config, c.Show, c.Set, c.Inputs, c.Outputs, c.Walk, c.Status, c.Use}) {
+    for (CLI::App *a : {&app, c.Info, c.Config, c.Show, c.Set, c.Inputs, c.Outputs, c.Walk,
+                        c.Status, c.Use, c.Scan}) {
         if (CLI::Option *help = a->get_help_ptr(); help != nullptr)
             help->group("Volby");
     }
@@ -440,7 +572,7 @@ std::string ParseErrorText(const CLI::ParseError &e)
     if (dynamic_cast<const CLI::RequiredError *>(&e) != nullptr) {
         if (what.find("subcommand") != std::string::npos)
             return "chybí příkaz (info, config show, config set, inputs, outputs, walk, status, "
-                   "use).";
+                   "scan, use).";
         return "chybí povinný argument " + what.substr(0, what.find(' ')) + ".";
     }
     if (dynamic_cast<const CLI::ArgumentMismatch *>(&e) != nullptr) {

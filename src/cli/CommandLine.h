@@ -9,6 +9,7 @@
 #include <CLI/CLI.hpp>
 
 #include <array>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <stdexcept>
@@ -29,10 +30,13 @@ struct TCommandLine {
     std::vector<std::string> Items; // config set
     std::string OutputsText, Interval, Count;
     bool DryRun = false, Watch = false, Clear = false;
+    // scan
+    std::string Addresses, Rates, Margin, Retries, CsvPath;
+    bool First = false, UseFound = false;
 };
 
 struct TCommands {
-    CLI::App *Info, *Config, *Show, *Set, *Inputs, *Outputs, *Walk, *Status, *Use;
+    CLI::App *Info, *Config, *Show, *Set, *Inputs, *Outputs, *Walk, *Status, *Use, *Scan;
 };
 
 // Declares every option and command on `app`, bound to `cl`.
@@ -56,6 +60,20 @@ uint32_t Rate(std::string_view option, std::string_view text);
 uint32_t HexWordValue(std::string_view option, std::string_view text);
 // The ISA base, three hex digits at most: "300", "0x300" or "300h".
 uint16_t IsaBase(std::string_view text);
+// Addresses 0..255 as "1-32,100": ascending, each once, whatever the
+// order and overlaps typed.
+std::vector<uint8_t> AddressList(std::string_view option, std::string_view text);
+// Ascending addresses as the shortest such list ("0-255", "1-32,100").
+std::string AddressListText(const std::vector<uint8_t> &addresses);
+// Rates as "9600,19200", as baud codes in the order typed, each once.
+std::vector<uint8_t> BaudCodeList(std::string_view option, std::string_view text);
+// Milliseconds with up to three decimals ("2", "0.5", "0,5"), within
+// min..max.
+std::chrono::microseconds Milliseconds(std::string_view option, std::string_view text,
+                                       std::chrono::microseconds min,
+                                       std::chrono::microseconds max);
+// "2", "0.5": milliseconds, decimals only where there are any.
+std::string MillisecondsText(std::chrono::microseconds us);
 // A dotted quad, each part decimal 0..255 of at most three digits.
 bool IsIpv4(std::string_view text);
 // An outputs word: "0x0000000F", a channel list "0,3,5-7", or "none".

@@ -6,6 +6,7 @@
 #include "Module.h"
 #include "Platform.h"
 #include "Qxxx417.h"
+#include "Scan.h"
 #include "Text.h"
 #include "Trace.h"
 #include "q417drv.h"
@@ -16,6 +17,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <csignal>
 #include <ctime>
 #include <map>
@@ -151,6 +153,8 @@ class TRun
 
   private:
     bool Given(const char *name) const { return app_.get_option(name)->count() > 0; }
+    // An option of the command itself rather than a global one.
+    bool CommandGiven(const char *name) const { return cl_.Command->get_option(name)->count() > 0; }
     SettingsFiles Files() const;
     void ResolveConnection();
     void OpenTrace();
@@ -168,6 +172,11 @@ class TRun
     int Walk();
     int Status();
     int Use();
+    int Scan();
+    TScanOptions ScanPlan() const;
+    TScanLink ScanLink() const;
+    bool SaveSettings(const SettingsFiles &files);
+    int ScanUse(const TScanResult &result, int exit, std::string &written);
 
     void Print(const Json &j) { Out(j.dump(2, ' ', false, Json::error_handler_t::replace) + "\n"); }
     void PrintLine(const Json &j)
@@ -425,6 +434,8 @@ int TRun::Go()
     if (cl_.TraceFormat != "text" && cl_.TraceFormat != "csv")
         Usage("--trace-format: " + Quoted(cl_.TraceFormat) + " není formát (text, csv).");
     // Each command checks its own arguments before it connects.
+    if (name == "scan")
+        return Scan();
     if (name == "use")
         return Use();
     if (name == "info")
@@ -830,9 +841,10 @@ int TRun::Status()
     return ExitOk;
 }
 
-int TRun::Use()
+// Writes data_'s connection into the settings file; false, with the
+// message, when it cannot (the file then keeps its old content).
+bool TRun::SaveSettings(const SettingsFiles &files)
 {
-    const SettingsFiles files = Files();
     if (cl_.SettingsPath.empty()) {
         // The per-user folder, when that is where the file goes.
         std::error_code ignored;
@@ -842,8 +854,16 @@ int TRun::Use()
         SaveConnection(&data_, files);
     } catch (const std::exception &) {
         Err("soubor nastavení " + files.file.string() + " nelze zapsat; zůstal beze změny.");
-        return ExitModule;
+        return false;
     }
+    return true;
+}
+
+int TRun::Use()
+{
+    const SettingsFiles files = Files();
+    if (!SaveSettings(files))
+        return ExitModule;
     if (cl_.Json) {
         Json j;
         j["settings_file"] = files.file.string();
@@ -857,6 +877,370 @@ int TRun::Use()
         InterfaceText() + "\n" + Pad("Adresa", 11) + std::to_string(data_.Address) + "\n" +
         Pad("Rychlost", 11) + std::to_string(data_.BaudRate) + " Bd\n");
     return ExitOk;
+}
+
+// ---- scan ---------------------------------------------------------------
+
+// "1:05", "1:02:03".
+std::string ClockText(std::chrono::nanoseconds d)
+{
+    const long long s = std::chrono::duration_cast<std::chrono::seconds>(d).count();
+    char text[32];
+    if (s >= 3600)
+        std::snprintf(text, sizeof text, "%lld:%02lld:%02lld", s / 3600, s / 60 % 60, s % 60);
+    else
+        std::snprintf(text, sizeof text, "%lld:%02lld", s / 60, s % 60);
+    return text;
+}
+
+std::string RateText(uint8_t baudCode)
+{
+    return std::to_string(BaudCodeToRate(baudCode)) + " Bd";
+}
+
+// The scan's progress on a terminal, one line on stderr rewritten in place,
+// at most ten times a second (a probe may take 2 ms); never into a pipe or
+// a file, where a log would fill with carriage returns.
+class TProgressLine
+{
+  public:
+    explicit TProgressLine(std::FILE *err) : err_(err)
+    {
+        const int fd = ::fileno(err);
+        on_ = fd >= 0 && ::isatty(fd) == 1;
+    }
+    ~TProgressLine() { Clear(); }
+    TProgressLine(const TProgressLine &) = delete;
+    TProgressLine &operator=(const TProgressLine &) = delete;
+
+    void Show(const TScanProgress &p)
+    {
+        const auto now = std::chrono::steady_clock::now();
+        if (!on_ || (now - shown_ < 100ms && p.Found == found_ && p.Done != p.Total))
+            return;
+        shown_ = now;
+        found_ = p.Found;
+        // Under 80 columns, so that the terminal never wraps it.
+        char line[128];
+        std::snprintf(line, sizeof line,
+                      "%6u Bd  adresa %3u  %3zu %%  uplynulo %s  zbývá ~%s  "
+                      "nalezeno %zu",
+                      unsigned(BaudCodeToRate(p.BaudCode)), unsigned(p.Address),
+                      p.Total == 0 ? std::size_t(100) : p.Done * 100 / p.Total,
+                      ClockText(p.Elapsed).c_str(),
+                      ClockText(std::chrono::ceil<std::chrono::seconds>(p.Left)).c_str(), p.Found);
+        const std::size_t width = Utf8Length(line);
+        const std::string text =
+            "\r" + std::string(line) + std::string(width < width_ ? width_ - width : 0, ' ');
+        width_ = width;
+        std::fputs(text.c_str(), err_);
+        std::fflush(err_);
+    }
+    // Before any message, and at the end.
+    void Clear()
+    {
+        if (width_ == 0)
+            return;
+        std::fputs(("\r" + std::string(width_, ' ') + "\r").c_str(), err_);
+        std::fflush(err_);
+        width_ = 0;
+    }
+
+  private:
+    std::FILE *err_;
+    bool on_ = false;
+    std::size_t width_ = 0; // of the line on the screen, 0 when there is none
+    std::size_t found_ = 0;
+    std::chrono::steady_clock::time_point shown_{};
+};
+
+// What scan probes: --addresses and --rates, or -a and -b given on the
+// command line as a list of one. The settings file's address and rate are
+// what the user does not know, so they limit nothing.
+TScanOptions TRun::ScanPlan() const
+{
+    TScanOptions o;
+    if (CommandGiven("--addresses")) {
+        o.Addresses = AddressList("--addresses", cl_.Addresses);
+        if (Given("--address"))
+            Usage("scan: zadejte buď -a/--address, nebo --addresses, ne obojí.");
+    } else if (Given("--address")) {
+        o.Addresses = {data_.Address};
+    }
+    if (CommandGiven("--rates")) {
+        o.BaudCodes = BaudCodeList("--rates", cl_.Rates);
+        if (Given("--baud"))
+            Usage("scan: zadejte buď -b/--baud, nebo --rates, ne obojí.");
+    } else if (Given("--baud")) {
+        o.BaudCodes = {baudCode_};
+    }
+    if (CommandGiven("--margin"))
+        o.Margin = Milliseconds("--margin", cl_.Margin, 500us, 1000000us);
+    if (CommandGiven("--retries"))
+        o.Retries = Number("--retries", cl_.Retries, 0, 10);
+    o.StopAtFirst = cl_.First;
+    // Modules that answer at once (the drivers' own and the simulator's
+    // timing off) leave the margin as the whole time-out.
+    const char *timing = std::getenv("Q417_TIMING");
+    o.WireTimed = timing == nullptr || std::string_view(timing) != "none";
+    return o;
+}
+
+TScanLink TRun::ScanLink() const
+{
+    TScanLink link;
+    link.Kind = data_.Kind;
+    switch (data_.Kind) {
+    case ifCom:
+        link.Params[0] = data_.ComPort;
+        break;
+    case ifIsa:
+        link.Params[0] = data_.BaseAddress;
+        break;
+    case ifLan:
+        link.IpAddress = data_.IpAddress;
+        link.UdpPort = uint16_t(data_.UdpPort);
+        break;
+    default:
+        break;
+    }
+    return link;
+}
+
+const char *OutcomeKey(TScanOutcome outcome)
+{
+    switch (outcome) {
+    case TScanOutcome::Done:
+        return "done";
+    case TScanOutcome::Stopped:
+        return "interrupted";
+    case TScanOutcome::DriverError:
+        break;
+    }
+    return "driver_error";
+}
+
+const char *StageKey(TScanStage stage)
+{
+    switch (stage) {
+    case TScanStage::Init:
+        return "init";
+    case TScanStage::SetConfig:
+        return "set_config";
+    case TScanStage::Probe:
+        return "probe";
+    case TScanStage::None:
+        break;
+    }
+    return "none";
+}
+
+// --use: the one module found, over the rest of the connection. Returns
+// the exit code; `written` gets the file's path when it was written.
+int TRun::ScanUse(const TScanResult &result, int exit, std::string &written)
+{
+    const std::string kept = " Soubor nastavení zůstal beze změny.";
+    if (!result.Ok()) {
+        Err("--use: hledání neskončilo, nic se nezapíše." + kept);
+        return exit;
+    }
+    if (result.Finds.empty()) {
+        Err("--use: není co zapsat." + kept);
+        return exit;
+    }
+    const TScanFind &f = result.Finds.front();
+    if (result.Finds.size() > 1) {
+        Err("--use: odpovědí je " + std::to_string(result.Finds.size()) +
+            ", zapsat lze jen jediný modul." + kept +
+            " Omezte hledání (--addresses, --rates, --first), nebo zapište připojení příkazem "
+            "use (korvalctl -a N -b RYCHLOST use).");
+        return ExitModule;
+    }
+    if (f.Collision) {
+        Err("--use: na adrese " + std::to_string(f.Address) + " při " + RateText(f.BaudCode) +
+            " odpovídá asi více modulů najednou (kolize)." + kept);
+        return ExitModule;
+    }
+    data_.Address = f.Address;
+    data_.BaudRate = BaudCodeToRate(f.BaudCode);
+    const SettingsFiles files = Files();
+    if (!SaveSettings(files))
+        return ExitModule;
+    written = files.file.string();
+    Err("připojení zapsáno do souboru nastavení " + written + ": adresa " +
+        std::to_string(f.Address) + ", " + RateText(f.BaudCode) + ".");
+    return exit;
+}
+
+// Probes the plan's addresses at its rates over the connection's interface
+// and lists who answered. Whatever ends it (Ctrl+C, a driver error), the
+// finds so far are printed.
+int TRun::Scan()
+{
+    const TScanOptions plan = ScanPlan();
+    std::unique_ptr<std::FILE, int (*)(std::FILE *)> csv{nullptr, std::fclose};
+    if (CommandGiven("--csv")) {
+        csv.reset(std::fopen(cl_.CsvPath.c_str(), "w"));
+        if (!csv)
+            Usage("--csv: soubor " + Quoted(cl_.CsvPath) + " nelze otevřít pro zápis.");
+    }
+    OpenTrace();
+    const std::size_t total = plan.Addresses.size() * plan.BaudCodes.size();
+
+    // The scan reports its exchanges without their address: the probes go
+    // through the plan's addresses in order, rate after rate, and the
+    // progress report after each address tells which one comes next.
+    std::size_t probed = 0;
+    const TStepReport step = [&](const TModuleStep &s) {
+        last_ = s;
+        // Taken now: the texts come from the driver, unloaded at the end.
+        const std::string text = StatusText(s.Status);
+        if (trace_)
+            trace_->Exchange({data_.Kind, 0, plan.Addresses[probed % plan.Addresses.size()]}, s,
+                             text);
+        return true;
+    };
+    TProgressLine line(env_.Err);
+    // Ctrl+C stops the scan after the address in progress; a module found
+    // there still gets its identity read.
+    const TScanReport report = [&](const TScanProgress &p) {
+        probed = p.Done;
+        line.Show(p);
+        return !Interrupted.load();
+    };
+    const auto begun = std::chrono::steady_clock::now();
+    const TScanResult result = ScanModules(ScanLink(), plan, step, report);
+    const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - begun;
+    line.Clear();
+    if (trace_)
+        trace_->Flush();
+
+    int exit = ExitOk;
+    switch (result.Outcome) {
+    case TScanOutcome::Done:
+        exit = result.Finds.empty() ? ExitNotFound : ExitOk;
+        break;
+    case TScanOutcome::Stopped:
+        exit = ExitInterrupted;
+        Err("přerušeno (Ctrl+C) po " + std::to_string(probed) + " z " + std::to_string(total) +
+            " zkoušek (adresa při rychlosti); vypsáno, co se našlo do té doby.");
+        break;
+    case TScanOutcome::DriverError:
+        exit = ExitModule;
+        if (result.Stage == TScanStage::Init)
+            Err("chyba inicializace připojení (" + InterfaceText() + ") - " + result.StatusText +
+                ".");
+        else if (result.Stage == TScanStage::SetConfig)
+            Err("nastavení rychlosti " + RateText(result.BaudCode) +
+                " selhalo: " + result.StatusText + ".");
+        else
+            Err("výměna (" + last_.What + ") selhala: " + result.StatusText + ".");
+        Err("hledání skončilo po " + std::to_string(probed) + " z " + std::to_string(total) +
+            " zkoušek (adresa při rychlosti).");
+        break;
+    }
+    std::string written;
+    if (cl_.UseFound)
+        exit = ScanUse(result, exit, written);
+
+    auto moduleText = [&](const TScanFind &f) -> std::string {
+        if (f.Collision)
+            return "kolize (odpovídá asi více modulů najednou)";
+        if (!f.Name.empty())
+            return f.Name;
+        if (f.Status != 0)
+            return "odmítl čtení identity: " + StatusText(f.Status);
+        return "odpověděl, identitu se nepodařilo přečíst";
+    };
+    if (cl_.Json) {
+        Json j;
+        j["outcome"] = OutcomeKey(result.Outcome);
+        Json finds = Json::array();
+        for (const TScanFind &f : result.Finds) {
+            Json one;
+            one["address"] = f.Address;
+            one["baud_rate"] = BaudCodeToRate(f.BaudCode);
+            one["baud_code"] = f.BaudCode;
+            one["module"] = f.Name.empty() ? Json(nullptr) : Json(f.Name);
+            one["collision"] = f.Collision;
+            one["tries"] = f.Tries;
+            one["status"] = f.Status;
+            finds.push_back(one);
+        }
+        j["finds"] = finds;
+        j["settings_file"] = written.empty() ? Json(nullptr) : Json(written);
+        Json rates = Json::array();
+        for (uint8_t code : plan.BaudCodes) {
+            Json one;
+            one["baud_rate"] = BaudCodeToRate(code);
+            one["baud_code"] = code;
+            one["timeout_ms"] = ProbeTimeoutMs(plan, code);
+            rates.push_back(one);
+        }
+        Json p;
+        p["addresses"] = AddressListText(plan.Addresses);
+        p["address_count"] = plan.Addresses.size();
+        p["rates"] = rates;
+        p["margin_ms"] = double(plan.Margin.count()) / 1000.0;
+        p["retries"] = plan.Retries;
+        p["first"] = plan.StopAtFirst;
+        p["wire_timed"] = plan.WireTimed;
+        j["plan"] = p;
+        Json iface = InterfaceJson();
+        iface.erase("timeout_ms"); // the scan times its probes itself
+        j["interface"] = iface;
+        j["probed"] = probed;
+        j["total"] = total;
+        j["elapsed_s"] = std::round(elapsed.count() * 1000.0) / 1000.0;
+        if (result.Outcome == TScanOutcome::DriverError) {
+            Json e;
+            e["stage"] = StageKey(result.Stage);
+            e["status"] = result.Status;
+            e["text"] = result.StatusText;
+            e["baud_rate"] = BaudCodeToRate(result.BaudCode);
+            j["error"] = e;
+        }
+        Print(j);
+    } else if (!result.Finds.empty()) {
+        std::string text = "Adresa  Rychlost   Modul\n";
+        for (const TScanFind &f : result.Finds) {
+            char cells[32];
+            std::snprintf(cells, sizeof cells, "%6u  %6u Bd  ", unsigned(f.Address),
+                          unsigned(BaudCodeToRate(f.BaudCode)));
+            text += cells + moduleText(f) + "\n";
+        }
+        Out(text);
+    }
+    if (csv) {
+        std::string text = "address,baud_rate,baud_code,module,collision,tries,status\n";
+        for (const TScanFind &f : result.Finds) {
+            text += std::to_string(f.Address) + "," + std::to_string(BaudCodeToRate(f.BaudCode)) +
+                    "," + std::to_string(f.BaudCode) + ",";
+            PutCsvText(text, f.Name);
+            text += "," + std::to_string(int(f.Collision)) + "," + std::to_string(f.Tries) + "," +
+                    std::to_string(f.Status) + "\n";
+        }
+        const bool complete = std::fputs(text.c_str(), csv.get()) >= 0;
+        if (std::fclose(csv.release()) != 0 || !complete) {
+            Err("--csv: soubor " + cl_.CsvPath + " se nepodařilo zapsat celý.");
+            exit = exit == ExitOk ? ExitModule : exit;
+        }
+    }
+    if (result.Ok()) {
+        char seconds[32];
+        std::snprintf(seconds, sizeof seconds, "%.1f s", elapsed.count());
+        std::replace(std::begin(seconds), std::end(seconds), '.', ',');
+        std::string rates;
+        for (uint8_t code : plan.BaudCodes)
+            rates += (rates.empty() ? "" : ", ") + std::to_string(BaudCodeToRate(code));
+        if (result.Finds.empty())
+            Err("žádný modul neodpověděl (adresy " + AddressListText(plan.Addresses) +
+                ", rychlosti " + rates + " Bd; " + seconds + ").");
+        else
+            Err("nalezeno: " + std::to_string(result.Finds.size()) +
+                " (zkoušek: " + std::to_string(probed) + ", " + seconds + ").");
+    }
+    return exit;
 }
 
 } // namespace

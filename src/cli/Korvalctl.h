@@ -12,7 +12,8 @@ enum TExitCode : int {
     ExitModule = 1,        // a driver or module error, or a file that could not be saved
     ExitUsage = 2,         // bad command line: nothing was sent to the module
     ExitMismatch = 3,      // a register read back other than written
-    ExitInterrupted = 130, // Ctrl+C cut short work that had an end (walk --count, a write)
+    ExitNotFound = 4,      // scan: every probe made, no module answered
+    ExitInterrupted = 130, // Ctrl+C cut short work that had an end (walk --count, a write, scan)
 };
 
 struct TCliEnvironment {

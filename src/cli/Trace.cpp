@@ -73,20 +73,6 @@ void PutText(std::string &s, std::string_view text)
         s.push_back(OneLine(c));
 }
 
-void PutCsvText(std::string &s, std::string_view text)
-{
-    const bool quoted = text.find_first_of(",\"") != std::string_view::npos;
-    if (quoted)
-        s.push_back('"');
-    for (char c : text) {
-        if (c == '"')
-            s.push_back('"');
-        s.push_back(OneLine(c));
-    }
-    if (quoted)
-        s.push_back('"');
-}
-
 void PutTime(std::string &s, TTraceClock &clock, std::chrono::system_clock::time_point t)
 {
     char text[TTraceClock::Width];
@@ -164,6 +150,20 @@ void AppendCsv(std::string &s, TTraceClock &clock, const TModuleLink &link, cons
 }
 
 } // namespace
+
+void PutCsvText(std::string &s, std::string_view text)
+{
+    const bool quoted = text.find_first_of(",\"") != std::string_view::npos;
+    if (quoted)
+        s.push_back('"');
+    for (char c : text) {
+        if (c == '"')
+            s.push_back('"');
+        s.push_back(OneLine(c));
+    }
+    if (quoted)
+        s.push_back('"');
+}
 
 void TTraceClock::Format(std::chrono::system_clock::time_point t, char *out)
 {

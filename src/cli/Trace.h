@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <ctime>
 #include <string>
+#include <string_view>
 
 enum class TTraceFormat { Text, Csv };
 
@@ -32,6 +33,10 @@ class TTraceClock
     int64_t second_ = INT64_MIN; // seconds since the epoch that seconds_ shows
     char seconds_[20]{};
 };
+
+// `text` as a CSV field (RFC 4180 quotes where needed), control characters
+// as blanks.
+void PutCsvText(std::string &s, std::string_view text);
 
 // The CSV header line, with its newline.
 std::string TraceCsvHeader();

@@ -212,4 +212,23 @@ TEST_F(Commands, WalkWrapsAfterDout31AndLeavesTheOutputsOff)
     EXPECT_TRUE(DoneLast()) << fake->log;
 }
 
+// A driver failure in the middle of a scan ends it there: exit 1, the step
+// named, the finds before it printed all the same, the driver closed.
+TEST_F(Commands, ADriverFailureEndsAScanWithTheFindsSoFar)
+{
+    // At 9600 Bd the probe and the identity read pass; at 19200 Bd the
+    // probe fails as no module could make it fail.
+    Script({{0, 0, 0, {'A', 'B', 'C', 'D'}}});
+    EXPECT_EQ(Invoke({"scan", "--rates", "9600,19200", "--json"}), 1);
+    EXPECT_EQ(fake->send_count, 5);
+    EXPECT_NE(err.find("hledání modulu: adresa 7, 19200 Bd"), std::string::npos) << err;
+    EXPECT_NE(err.find("fake error 9"), std::string::npos) << err;
+    const nlohmann::json j = nlohmann::json::parse(out);
+    EXPECT_EQ(j["outcome"], "driver_error");
+    EXPECT_EQ(j["error"]["stage"], "probe");
+    ASSERT_EQ(j["finds"].size(), 1u);
+    EXPECT_EQ(j["finds"][0]["baud_rate"], 9600);
+    EXPECT_TRUE(DoneLast()) << fake->log;
+}
+
 } // namespace

@@ -9,13 +9,17 @@
 
 #include <csignal>
 #include <filesystem>
+#include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
+#include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -288,6 +292,205 @@ TEST_F(Korvalctl, UseWritesASettingsFileTheProgramReads)
     EXPECT_EQ(d.BaudRate, 19200u);
 }
 
+// The module finder over a few addresses: modules at two rates, two alike in
+// address and rate but not in name (a collision), and nobody elsewhere. A
+// 30 ms margin keeps a loaded machine from missing a reply; with every
+// module's timing off it is a probe's whole time-out.
+class KorvalctlScan : public ::testing::Test
+{
+  protected:
+    void SetUp() override { ASSERT_TRUE(sim.Ready()) << sim.Failure(); }
+
+    std::vector<std::string> Args(std::initializer_list<std::string> options) const
+    {
+        std::vector<std::string> args{
+            "--settings", Settings(),  "-i",         "lan",
+            "--ip",       "127.0.0.1", "--udp-port", std::to_string(sim.UdpPort()),
+            "scan",       "--margin",  "30"};
+        args.insert(args.end(), options);
+        return args;
+    }
+    std::string Settings() const { return dir.Path() + "/W_korval.ini"; }
+    static std::string Read(const std::string &path)
+    {
+        std::ifstream in(path);
+        std::ostringstream text;
+        text << in.rdbuf();
+        return text.str();
+    }
+
+    simtest::SimProcess sim{SIM_EXE,
+                            {"--udp-port", "0", "--timing", "none", "--module", "3", "--module",
+                             "7:8:ALPHA-01", "--module", "9:4:ALPHA-01", "--module",
+                             "9:4:BRAVO-02"}};
+    simtest::TempDir dir;
+};
+
+TEST_F(KorvalctlScan, FindsEachModuleAtItsAddressAndRateAndOnlyReads)
+{
+    const std::string csv = dir.Path() + "/finds.csv";
+    const std::string trace = dir.Path() + "/trace.csv";
+    const Result r = Invoke(Args({"--addresses", "0-15", "--rates", "9600,115200", "--json",
+                                  "--csv", csv, "--trace", trace, "--trace-format", "csv"}));
+    ASSERT_EQ(r.exit, 0) << r.err;
+    EXPECT_EQ(r.err.find('\r'), std::string::npos) << "no progress line into a pipe";
+    const Json j = Json::parse(r.out);
+    EXPECT_EQ(j["outcome"], "done");
+    EXPECT_EQ(j["probed"], 32);
+    EXPECT_EQ(j["total"], 32);
+    EXPECT_EQ(j["plan"]["addresses"], "0-15");
+    EXPECT_EQ(j["plan"]["rates"][1]["baud_rate"], 115200);
+    EXPECT_EQ(j["settings_file"], nullptr);
+    // In the order found: rate by rate, address by address.
+    const Json expected = Json::parse(R"([
+        {"address":3,"baud_rate":9600,"baud_code":4,"module":"DIO-3232 v.1.07","collision":false,"tries":1,"status":0},
+        {"address":9,"baud_rate":9600,"baud_code":4,"module":null,"collision":true,"tries":3,"status":0},
+        {"address":7,"baud_rate":115200,"baud_code":8,"module":"ALPHA-01 v.1.07","collision":false,"tries":1,"status":0}])");
+    EXPECT_EQ(j["finds"], expected);
+
+    EXPECT_EQ(Read(csv), "address,baud_rate,baud_code,module,collision,tries,status\n"
+                         "3,9600,4,DIO-3232 v.1.07,0,1,0\n"
+                         "9,9600,4,,1,3,0\n"
+                         "7,115200,8,ALPHA-01 v.1.07,0,1,0\n");
+
+    // Every probe is a trace line at the address it went to.
+    std::istringstream lines(Read(trace));
+    std::size_t probes = 0;
+    const std::string probe = "hledání modulu: adresa ";
+    for (std::string line; std::getline(lines, line);) {
+        const std::size_t at = line.find(probe);
+        if (at == std::string::npos)
+            continue;
+        ++probes;
+        const std::size_t from = at + probe.size();
+        const std::string address = line.substr(from, line.find(',', from) - from);
+        EXPECT_NE(line.find(",lan," + address + ",200,0,"), std::string::npos) << line;
+    }
+    EXPECT_EQ(probes, 32u + 2); // the collision's two further tries
+
+    const std::optional<simtest::SimProcess::Requests> counts = sim.StopAndCount(SIGTERM);
+    ASSERT_TRUE(counts);
+    EXPECT_EQ(counts->write, 0u);
+    EXPECT_EQ(counts->total, counts->byCommand.at(200));
+}
+
+TEST_F(KorvalctlScan, TableNamesACollisionAndAnEmptyRangeExitsFour)
+{
+    const Result r = Invoke(Args({"--addresses", "3,7-9", "--rates", "9600,115200"}));
+    ASSERT_EQ(r.exit, 0) << r.err;
+    std::istringstream lines(r.out);
+    std::vector<std::string> rows;
+    for (std::string line; std::getline(lines, line);)
+        rows.push_back(line);
+    ASSERT_EQ(rows.size(), 4u) << r.out;
+    EXPECT_NE(rows[1].find("     3    9600 Bd  DIO-3232 v.1.07"), std::string::npos) << rows[1];
+    EXPECT_NE(rows[2].find("     9    9600 Bd  kolize"), std::string::npos) << rows[2];
+    EXPECT_NE(rows[3].find("     7  115200 Bd  ALPHA-01 v.1.07"), std::string::npos) << rows[3];
+
+    const Result none = Invoke(Args({"--addresses", "20-23", "--rates", "9600", "--json"}));
+    EXPECT_EQ(none.exit, 4) << none.err;
+    EXPECT_EQ(Json::parse(none.out)["finds"], Json::array());
+    EXPECT_NE(none.err.find("žádný modul neodpověděl"), std::string::npos) << none.err;
+}
+
+TEST_F(KorvalctlScan, UseWritesTheOneModuleFoundAndRefusesOtherwise)
+{
+    // Two modules, then a collision alone: nothing is written either time.
+    const Result two = Invoke(Args({"--addresses", "0-15", "--rates", "9600", "--use"}));
+    EXPECT_EQ(two.exit, 1) << two.err;
+    EXPECT_NE(two.err.find("zapsat lze jen jediný modul"), std::string::npos) << two.err;
+    const Result collision = Invoke(Args({"-a", "9", "-b", "9600", "--use"}));
+    EXPECT_EQ(collision.exit, 1) << collision.err;
+    EXPECT_NE(collision.err.find("kolize"), std::string::npos) << collision.err;
+    EXPECT_FALSE(std::filesystem::exists(Settings()));
+
+    // The rates in the order given: 115200 Bd first, so 7 is the first find.
+    const Result first = Invoke(
+        Args({"--addresses", "0-15", "--rates", "115200,9600", "--first", "--use", "--json"}));
+    ASSERT_EQ(first.exit, 0) << first.err;
+    const Json j = Json::parse(first.out);
+    EXPECT_EQ(j["probed"], 8);
+    EXPECT_EQ(j["settings_file"], Settings());
+    TData d;
+    ConnectionDefaults(&d);
+    ASSERT_TRUE(LoadConnection(&d, std::filesystem::path(Settings())));
+    EXPECT_EQ(d.Kind, ifLan);
+    EXPECT_EQ(d.UdpPort, sim.UdpPort());
+    EXPECT_EQ(d.Address, 7);
+    EXPECT_EQ(d.BaudRate, 115200u);
+}
+
+TEST_F(KorvalctlScan, CtrlCEndsWithinAProbeAndPrintsTheFindsSoFar)
+{
+    // 256 addresses × 9 rates at 200 ms a probe would take two hours.
+    Cli scan(Args({"--margin", "200", "--json"}));
+    // Module 3 is found after four probes.
+    std::this_thread::sleep_for(1500ms);
+    const auto sent = std::chrono::steady_clock::now();
+    scan.Signal(SIGINT);
+    EXPECT_EQ(scan.Finish(), 130) << scan.err;
+    EXPECT_LT(std::chrono::steady_clock::now() - sent, 1s);
+    const Json j = Json::parse(scan.out);
+    EXPECT_EQ(j["outcome"], "interrupted");
+    ASSERT_FALSE(j["finds"].empty()) << scan.out;
+    EXPECT_EQ(j["finds"][0]["module"], "DIO-3232 v.1.07");
+    EXPECT_LT(j["probed"].get<int>(), 20);
+    EXPECT_NE(scan.err.find("přerušeno"), std::string::npos) << scan.err;
+}
+
+// A person at a terminal sees a progress line on stderr, rewritten in place
+// and wiped before the closing message; stdout keeps only the table.
+TEST_F(KorvalctlScan, ShowsProgressOnATerminal)
+{
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(::grantpt(master), 0);
+    ASSERT_EQ(::unlockpt(master), 0);
+    const int terminal = ::open(::ptsname(master), O_RDWR | O_NOCTTY);
+    ASSERT_GE(terminal, 0);
+    int outPipe[2];
+    ASSERT_EQ(::pipe(outPipe), 0);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
+    posix_spawn_file_actions_adddup2(&actions, terminal, 2);
+    std::vector<std::string> all = Args({"--addresses", "0-15", "--rates", "9600"});
+    all.insert(all.begin(), KORVALCTL_EXE);
+    std::vector<char *> argv;
+    for (std::string &a : all)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    pid_t pid = -1;
+    ASSERT_EQ(::posix_spawn(&pid, KORVALCTL_EXE, &actions, nullptr, argv.data(), environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(terminal);
+    ::close(outPipe[1]);
+    // The terminal ends (EIO) once the child has closed it.
+    std::string err, out;
+    char buffer[4096];
+    for (pollfd p{master, POLLIN, 0}; ::poll(&p, 1, 10000) > 0;) {
+        const ssize_t n = ::read(master, buffer, sizeof buffer);
+        if (n <= 0)
+            break;
+        err.append(buffer, std::size_t(n));
+    }
+    for (ssize_t n; (n = ::read(outPipe[0], buffer, sizeof buffer)) > 0;)
+        out.append(buffer, std::size_t(n));
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    ::close(master);
+    ::close(outPipe[0]);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << err;
+
+    EXPECT_NE(err.find("\r  9600 Bd  adresa "), std::string::npos) << err;
+    EXPECT_NE(err.find("nalezeno 2"), std::string::npos) << err;
+    const std::size_t wiped = err.rfind('\r', err.find("korvalctl: nalezeno: 2"));
+    ASSERT_NE(wiped, std::string::npos) << err;
+    EXPECT_EQ(err.find_first_not_of(' ', err.rfind('\r', wiped - 1) + 1), wiped) << err;
+    EXPECT_EQ(out.find('\r'), std::string::npos);
+    EXPECT_NE(out.find("DIO-3232 v.1.07"), std::string::npos) << out;
+}
+
 // Bad usage: exit 2, the option and its range named, and not one request
 // at the simulator.
 struct BadUsage {
@@ -334,7 +537,17 @@ INSTANTIATE_TEST_SUITE_P(
         BadUsage{"OutputRangeAbove31", {"outputs", "3-40"}, "VALUE"},
         BadUsage{"ZeroCount", {"walk", "--count", "0"}, "--count"},
         BadUsage{"IntervalBelow10", {"inputs", "--watch", "--interval", "5"}, "10..60000"},
-        BadUsage{"NoConfigCommand", {"config"}, "chybí příkaz"}),
+        BadUsage{"NoConfigCommand", {"config"}, "chybí příkaz"},
+        BadUsage{"ScanAddressAbove255",
+                 {"scan", "--addresses", "1-32,256"},
+                 "„1-32,256“ není seznam adres 0..255"},
+        BadUsage{"ScanUnknownRate", {"scan", "--rates", "9600,1234"}, "--rates"},
+        BadUsage{"ScanMarginTooSmall", {"scan", "--margin", "0.4"}, "0.5..1000"},
+        BadUsage{"ScanMarginNotANumber", {"scan", "--margin", "2ms"}, "--margin"},
+        BadUsage{"ScanRetriesAbove10", {"scan", "--retries", "11"}, "0..10"},
+        // The fixture gives -a 3.
+        BadUsage{"ScanAddressTwice", {"scan", "--addresses", "1-5"}, "ne obojí"},
+        BadUsage{"ScanCsvNotWritable", {"scan", "--csv", "/nonexistent/finds.csv"}, "--csv"}),
     [](const ::testing::TestParamInfo<BadUsage> &row) { return std::string(row.param.name); });
 
 } // namespace
