@@ -163,6 +163,17 @@ int32_t Send(int32_t handle, const int32_t *request, int32_t *reply, int32_t *x,
     return Q417_OK;
 }
 
+int32_t SetGuard(int32_t handle, int32_t microseconds)
+{
+    Connection *c = Find(handle);
+    if (c == nullptr)
+        return Q417_E_HANDLE;
+    if (!GuardInRange(microseconds))
+        return Q417_E_PARAM;
+    c->transport->SetGuard(std::chrono::microseconds(microseconds));
+    return Q417_OK;
+}
+
 int32_t Done(int32_t *handle)
 {
     if (handle == nullptr)

@@ -24,6 +24,8 @@ int32_t GetConfig(int32_t handle, int32_t *rate, int32_t *timeout, int32_t *retr
 int32_t Send(int32_t handle, const int32_t *request, int32_t *reply, int32_t *x,
              int32_t *status);
 int32_t Done(int32_t *handle);
+// The silence guard of an open connection, in us (q417drv.h).
+int32_t SetGuard(int32_t handle, int32_t microseconds);
 
 // Writes the text of `code` as the Error entry does.
 int32_t Error(int32_t code, int32_t *text);

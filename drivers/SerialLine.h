@@ -23,6 +23,15 @@ public:
     virtual bool FlushInput() = 0;
     virtual int Write(const uint8_t *bytes, std::size_t size, int timeoutMs) = 0;
     virtual int Read(uint8_t *bytes, std::size_t size, int timeoutMs) = 0;
+    // As Read, waiting at most until `deadline`, to the microsecond where
+    // the platform can: a byte time at 115200 Bd is 87 us.
+    virtual int ReadBy(uint8_t *bytes, std::size_t size,
+                       std::chrono::steady_clock::time_point deadline)
+    {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        return left.count() > 0 ? Read(bytes, size, int(left.count())) : 0;
+    }
 };
 
 // The rates a module's baud code can select.

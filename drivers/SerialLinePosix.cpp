@@ -24,6 +24,7 @@
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
+#include <time.h>
 #include <unistd.h>
 
 namespace drv {
@@ -48,6 +49,26 @@ int32_t Claim(int fd)
 void Release(int fd)
 {
     ::ioctl(fd, TIOCNXCL);
+}
+
+// Waits until `fd` has bytes or `deadline` passes, in nanoseconds: 1 when
+// readable, 0 when the time ran out, -1 on an error. A signal does not end
+// the wait early: an early 0 would be taken for silence.
+int WaitReadableBy(int fd, Clock::time_point deadline)
+{
+    for (;;) {
+        const auto left = std::max(deadline - Clock::now(), Clock::duration::zero());
+        const auto s = std::chrono::duration_cast<std::chrono::seconds>(left);
+        const timespec ts{
+            time_t(s.count()),
+            long(std::chrono::duration_cast<std::chrono::nanoseconds>(left - s).count())};
+        pollfd p{fd, POLLIN, 0};
+        const int ready = ::ppoll(&p, 1, &ts, nullptr);
+        if (ready >= 0)
+            return ready;
+        if (errno != EINTR)
+            return -1;
+    }
 }
 
 class SpLine final : public Line {
@@ -78,6 +99,14 @@ public:
     {
         // Whatever has arrived, at once; the caller looks for a whole frame.
         return sp_blocking_read_next(port_, bytes, size, unsigned(timeoutMs));
+    }
+    int ReadBy(uint8_t *bytes, std::size_t size, Clock::time_point deadline) override
+    {
+        const int ready = WaitReadableBy(fd_, deadline);
+        if (ready <= 0)
+            return ready;
+        const int n = sp_nonblocking_read(port_, bytes, size);
+        return n < 0 ? -1 : n;
     }
 
 private:
@@ -134,12 +163,14 @@ public:
     }
     int Read(uint8_t *bytes, std::size_t size, int timeoutMs) override
     {
-        pollfd p{fd_, POLLIN, 0};
-        const int ready = ::poll(&p, 1, timeoutMs);
-        if (ready < 0)
-            return errno == EINTR ? 0 : -1;
-        if (ready == 0)
-            return 0;
+        return ReadBy(bytes, size, Clock::now() + std::chrono::milliseconds(timeoutMs));
+    }
+    int ReadBy(uint8_t *bytes, std::size_t size, Clock::time_point deadline) override
+    {
+        const int ready = WaitReadableBy(fd_, deadline);
+        if (ready <= 0)
+            return ready;
+        const int timeoutMs = std::max(0, MsLeft(deadline));
         const ssize_t n = ::read(fd_, bytes, size);
         if (n < 0)
             return errno == EAGAIN || errno == EINTR ? 0 : -1;

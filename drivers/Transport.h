@@ -3,7 +3,9 @@
 #pragma once
 
 #include "Wire.h"
+#include "q417drv.h"
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -17,6 +19,12 @@ inline constexpr int32_t MaxTimeoutMs = 60000;
 inline bool TimeoutInRange(int32_t ms)
 {
     return ms >= 1 && ms <= MaxTimeoutMs;
+}
+
+// The silence guard (q417drv.h) a connection accepts, in us; 0 is off.
+inline bool GuardInRange(int32_t us)
+{
+    return us >= 0 && us <= Q417_GUARD_MAX_US;
 }
 
 // A sequence number to start from: somewhere new for each connection, so
@@ -42,10 +50,18 @@ public:
     // The reply time-out in force before any SetConfig, in ms.
     virtual int32_t TimeoutMs() const = 0;
 
+    // From now on an exchange nobody answers ends once the reply's first
+    // byte is `guard` overdue (zero: at the time-out). The LAN converter
+    // learns it with the next Configure.
+    void SetGuard(std::chrono::microseconds guard) { guard_ = guard; }
+
     // Sends `request` and waits for the reply carrying its seq and address.
     // 0 with `reply` filled, or a transport Q417_E_* code; a module's
     // refusal is a completed exchange and travels in reply.status.
     virtual int32_t Exchange(const wire::Request &request, wire::Reply &reply) = 0;
+
+protected:
+    std::chrono::microseconds guard_{0};
 };
 
 // Each returns null with `error` set when the device cannot be opened.

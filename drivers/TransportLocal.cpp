@@ -8,6 +8,7 @@
 #include "SimModule.h"
 #include "q417drv.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <thread>
@@ -80,8 +81,16 @@ public:
         const Clock::time_point start = Clock::now();
         const auto timeout = std::chrono::milliseconds(timeoutMs_);
         const auto r = Bus().Handle(request);
-        if (!r)
+        if (!r) {
+            // Nobody heard (one module cannot collide with itself). The
+            // model knows it at once; with a guard the master gives up when
+            // the first byte is overdue, as it would on the wire.
+            if (guard_ > guard_.zero())
+                return Silence(std::min(
+                    start + timeout,
+                    start + bus::FirstByteTime(Bus().Rate(), timing_.turnaround) + guard_));
             return Silence(start + timeout);
+        }
         const auto cost = bus::ExchangeTime(Bus().Rate(), timing_.turnaround);
         // The module acted on the request even when its reply comes too
         // late for the master, as on the bus.

@@ -2,6 +2,7 @@
 // no flow control. The line itself is the platform's (SerialLine.h).
 #include "Transport.h"
 
+#include "BusTiming.h"
 #include "SerialLine.h"
 #include "q417drv.h"
 
@@ -13,6 +14,9 @@ namespace drv {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+// The line's rate from Init until SetConfig.
+constexpr int32_t OpenRate = bus::DefaultRate;
 
 bool KnownRate(int32_t rate)
 {
@@ -32,6 +36,7 @@ public:
             return Q417_E_PARAM;
         if (!line_->SetRate(rate))
             return Q417_E_RATE;
+        rate_ = rate;
         timeoutMs_ = timeoutMs;
         return Q417_OK;
     }
@@ -40,7 +45,8 @@ public:
 
     int32_t Exchange(const wire::Request &request, wire::Reply &reply) override
     {
-        const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs_);
+        const Clock::time_point start = Clock::now();
+        const Clock::time_point deadline = start + std::chrono::milliseconds(timeoutMs_);
         // Bytes still on the line belong to an exchange that gave up.
         if (!line_->FlushInput())
             return Q417_E_IO;
@@ -52,12 +58,28 @@ public:
             return Q417_E_TIMEOUT;
 
         scanner_.Reset();
-        for (;;) {
-            const int left = MsLeft(deadline);
-            if (left <= 0)
-                break;
+        // With a guard the first wait ends when the reply's first byte is
+        // overdue. The request's bytes cannot have left before the write
+        // began, so counted from there that byte is never due earlier. Any
+        // byte, even a damaged one, is a reply begun: awaited as before.
+        const bool guarded = guard_ > guard_.zero();
+        const Clock::time_point firstByteBy =
+            guarded ? std::min(deadline, start + bus::FirstByteTime(rate_, bus::DefaultTurnaround) +
+                                             guard_)
+                    : deadline;
+        for (bool first = true;; first = false) {
             uint8_t buf[64];
-            const int n = line_->Read(buf, sizeof buf, left);
+            int n = 0;
+            if (first && guarded) {
+                n = line_->ReadBy(buf, sizeof buf, firstByteBy);
+                if (n == 0)
+                    return Q417_E_TIMEOUT;
+            } else {
+                const int left = MsLeft(deadline);
+                if (left <= 0)
+                    break;
+                n = line_->Read(buf, sizeof buf, left);
+            }
             if (n < 0)
                 return Q417_E_IO;
             scanner_.Feed(std::span<const uint8_t>(buf, std::size_t(n)));
@@ -78,6 +100,7 @@ public:
 private:
     std::unique_ptr<Line> line_;
     int32_t timeoutMs_ = DefaultTimeoutMs;
+    int32_t rate_ = OpenRate;
     wire::FrameScanner scanner_{wire::ReplyStart, wire::ReplySize};
 };
 
@@ -95,7 +118,7 @@ std::unique_ptr<Transport> OpenSerial(int32_t port, int32_t &error)
         return nullptr;
     // 8N1 at the program's default rate until SetConfig, so that a host
     // that skips SetConfig still talks on a defined line.
-    if (!line->SetRate(9600)) {
+    if (!line->SetRate(OpenRate)) {
         error = Q417_E_OPEN;
         return nullptr;
     }

@@ -24,10 +24,37 @@ bool CrcHolds(std::span<const uint8_t> frame)
 // What one datagram from the converter means to the transaction waiting.
 enum class Verdict {
     Taken,   /**< the awaited answer */
+    Silent,  /**< the converter says nobody answered this request */
     Skip,    /**< a valid datagram for another transaction: keep waiting */
     Junk,    /**< no datagram we know */
     Damaged  /**< the awaited kind with a bad CRC: ends the wait */
 };
+
+// Takes the acknowledgement of configuration `seq` into `ack`.
+auto AckJudge(uint8_t seq, wire::ConverterAck &ack)
+{
+    return [seq, &ack](std::span<const uint8_t> got) {
+        switch (wire::Decode(got, ack)) {
+        case wire::Decoded::Ok:
+            // A late acknowledgement of an earlier request says nothing
+            // of this one.
+            return ack.seq == seq ? Verdict::Taken : Verdict::Skip;
+        case wire::Decoded::BadCrc:
+        case wire::Decoded::BadStart:
+            if (got.size() == wire::ConfigAckSize && !CrcHolds(got))
+                return Verdict::Damaged;
+            break;
+        case wire::Decoded::BadSize:
+            break;
+        }
+        wire::Reply late;
+        wire::Silence silence;
+        return wire::Decode(got, late) == wire::Decoded::Ok ||
+                       wire::Decode(got, silence) == wire::Decoded::Ok
+                   ? Verdict::Skip
+                   : Verdict::Junk;
+    };
+}
 
 class UdpTransport final : public Transport {
 public:
@@ -49,35 +76,31 @@ public:
         (void)timeoutMs;
         if (rate <= 0)
             return Q417_E_RATE;
-        const wire::ConverterConfig config{++configSeq_, uint32_t(rate)};
         wire::ConverterAck ack;
-        const int32_t r = Transact(wire::Encode(config), [&](std::span<const uint8_t> got) {
-            switch (wire::Decode(got, ack)) {
-            case wire::Decoded::Ok:
-                // A late acknowledgement of an earlier request says nothing
-                // of this one.
-                return ack.seq == config.seq ? Verdict::Taken : Verdict::Skip;
-            case wire::Decoded::BadCrc:
-            case wire::Decoded::BadStart:
-                if (got.size() == wire::ConfigAckSize && !CrcHolds(got))
-                    return Verdict::Damaged;
-                break;
-            case wire::Decoded::BadSize:
-                break;
-            }
-            wire::Reply late;
-            return wire::Decode(got, late) == wire::Decoded::Ok ? Verdict::Skip : Verdict::Junk;
-        });
+        if (guard_ > guard_.zero() && !guardUnknown_) {
+            const wire::GuardedConfig guarded{++configSeq_, uint32_t(rate),
+                                              uint16_t(guard_.count())};
+            const int32_t r = Transact(wire::Encode(guarded), AckJudge(guarded.seq, ack));
+            if (r != Q417_E_TIMEOUT)
+                return r != Q417_OK ? r : Judged(ack, guarded.rate);
+        }
+        // A converter that does not know the guard leaves its form
+        // unanswered. If it takes the plain one, it keeps getting that, and
+        // exchanges wait their whole time-out as with any converter.
+        const wire::ConverterConfig config{++configSeq_, uint32_t(rate)};
+        const int32_t r = Transact(wire::Encode(config), AckJudge(config.seq, ack));
         if (r != Q417_OK)
             return r;
-        if (ack.result != uint8_t(wire::ConfigResult::Accepted) || ack.rate != config.rate)
-            return Q417_E_CONV_RATE;
-        return Q417_OK;
+        if (guard_ > guard_.zero())
+            guardUnknown_ = true;
+        return Judged(ack, config.rate);
     }
 
     int32_t Exchange(const wire::Request &request, wire::Reply &reply) override
     {
         return Transact(wire::Encode(request), [&](std::span<const uint8_t> got) {
+            if (got.size() == wire::SilenceSize)
+                return SilenceVerdict(got, request);
             wire::Reply r;
             switch (wire::Decode(got, r)) {
             case wire::Decoded::BadCrc:
@@ -103,6 +126,26 @@ public:
     }
 
 private:
+    static int32_t Judged(const wire::ConverterAck &ack, uint32_t rate)
+    {
+        if (ack.result != uint8_t(wire::ConfigResult::Accepted) || ack.rate != rate)
+            return Q417_E_CONV_RATE;
+        return Q417_OK;
+    }
+
+    // A silence datagram ends the exchange only when it is whole and names
+    // this request. A damaged one proves nothing either way: the wait goes
+    // on, and no frame error comes of it, which a caller could take for a
+    // collision of replies.
+    static Verdict SilenceVerdict(std::span<const uint8_t> got, const wire::Request &request)
+    {
+        wire::Silence s;
+        if (wire::Decode(got, s) != wire::Decoded::Ok)
+            return Verdict::Skip;
+        return s.seq == request.seq && s.address == request.address ? Verdict::Silent
+                                                                    : Verdict::Skip;
+    }
+
     // Sends one datagram and waits, at most the time-out, for the datagram
     // from the converter that `judge` takes.
     template <typename Judge> int32_t Transact(std::span<const uint8_t> out, Judge judge)
@@ -161,6 +204,9 @@ private:
             case Verdict::Taken:
                 unsettled_ = false;
                 return Q417_OK;
+            case Verdict::Silent:
+                unsettled_ = false;
+                return Q417_E_TIMEOUT;
             case Verdict::Damaged:
                 return Q417_E_CRC;
             case Verdict::Junk:
@@ -192,6 +238,7 @@ private:
     int32_t timeoutMs_;
     uint8_t configSeq_; /**< of the last configuration request */
     bool unsettled_ = false; /**< the last transaction ended without its answer */
+    bool guardUnknown_ = false; /**< the converter left a guarded configuration unanswered */
 };
 
 } // namespace

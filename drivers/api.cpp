@@ -1,7 +1,9 @@
-// The seven exported entries of one driver library. Built once per kind
-// with Q417_DRIVER_KIND (0..4) and Q417_DRIVER_PREFIX (QCOM417_, ...); the
-// work lives in Driver.cpp and the transports.
+// The seven exported entries of one driver library, and our optional
+// eighth, SetGuard. Built once per kind with Q417_DRIVER_KIND (0..4) and
+// Q417_DRIVER_PREFIX (QCOM417_, ...); the work lives in Driver.cpp and the
+// transports.
 #include "Driver.h"
+#include "Transport.h"
 
 #include "q417drv.h"
 
@@ -56,8 +58,14 @@ Q417_EXPORT int32_t Q417_CALL Q417_ENTRY(Init)(int32_t *handle, const int32_t *p
     const char *ip = q417_params_text(params);
     const int32_t port = params[1];
     const int32_t timeout = params[2];
+    const int32_t guard = params[Q417_PARAM_GUARD];
+    if (!drv::GuardInRange(guard))
+        return Q417_E_PARAM;
     return drv::Init(handle, {}, [&](int32_t &error) {
-        return drv::OpenUdp(ip, port, timeout, error);
+        auto t = drv::OpenUdp(ip, port, timeout, error);
+        if (t)
+            t->SetGuard(std::chrono::microseconds(guard));
+        return t;
     });
 }
 
@@ -86,6 +94,12 @@ Q417_EXPORT int32_t Q417_CALL Q417_ENTRY(Send)(int32_t handle, const int32_t *re
 Q417_EXPORT int32_t Q417_CALL Q417_ENTRY(Done)(int32_t *handle)
 {
     return drv::Done(handle);
+}
+
+// Optional: hosts look it up without requiring it (q417drv.h).
+Q417_EXPORT int32_t Q417_CALL Q417_ENTRY(SetGuard)(int32_t handle, int32_t microseconds)
+{
+    return drv::SetGuard(handle, microseconds);
 }
 
 Q417_EXPORT int32_t Q417_CALL Q417_ENTRY(Error)(int32_t code, int32_t *text)

@@ -103,7 +103,8 @@ typedef int32_t(Q417_CALL *q417_version_fn)(void);
  *                     (zero-terminated, dotted decimal)
  *                [1]  UDP port, [2] time-out in ms
  *                [3]  high 32 bits of that address (0 on 32-bit platforms)
- *                [4..15] 0
+ *                [4..15] 0, but for this project's drivers [8], see
+ *                     Q417_PARAM_GUARD
  *                The text is valid only during Init; a driver copies it.
  */
 typedef int32_t(Q417_CALL *q417_init_port_fn)(int32_t *handle, int32_t param);
@@ -124,6 +125,30 @@ static inline const char *q417_params_text(const int32_t *params)
     uint64_t a = (uint64_t)(uint32_t)params[0] | ((uint64_t)(uint32_t)params[3] << 32);
     return (const char *)(uintptr_t)a;
 }
+
+/* Silence guard: an extension of this project's drivers, which other
+ * drivers of the family lack. A caller that sets it must still work with
+ * whole time-outs.
+ *
+ * An address nobody answers costs a whole time-out, yet silence is
+ * certain once the reply's first byte is overdue. With a guard of g us a
+ * connection ends such an exchange with Q417_E_TIMEOUT as soon as no reply
+ * byte has arrived by
+ *     request wire time + module turnaround + one byte time + g
+ * counted from the request's sending. A reply that has begun is awaited
+ * up to the time-out as before. g covers whatever lies between the driver
+ * and the wire (scheduling, a USB adapter's latency, the LAN). 0 turns the
+ * guard off.
+ *
+ * Kind 4 takes it in element Q417_PARAM_GUARD of Init's block (Init gives
+ * Q417_E_PARAM for a value outside 0..Q417_GUARD_MAX_US) and hands it to
+ * the converter with each SetConfig. Every kind also exports the optional
+ * entry prefix + "SetGuard", which sets it on an open connection (kind 4:
+ * in force from the next SetConfig); a host looks it up without requiring
+ * it. */
+#define Q417_PARAM_GUARD 8
+#define Q417_GUARD_MAX_US 65535
+typedef int32_t(Q417_CALL *q417_setguard_fn)(int32_t handle, int32_t microseconds);
 
 /* SetConfig sets the bus speed in Bd. `timeout` is the time in ms the
  * driver waits for a module's reply; `retries`, always 2 from the program,

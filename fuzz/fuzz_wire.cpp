@@ -49,6 +49,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size)
     Accepted<wire::ReplyFrame, wire::Reply>(all);
     Accepted<wire::ConfigFrame, wire::ConverterConfig>(all);
     Accepted<wire::ConfigAckFrame, wire::ConverterAck>(all);
+    Accepted<wire::GuardedConfigFrame, wire::GuardedConfig>(all);
+    Accepted<wire::SilenceFrame, wire::Silence>(all);
     if (size == 0)
         return 0;
 
@@ -71,6 +73,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size)
         FUZZ_CHECK(wire::Decode(wire::Encode(c), c2) == wire::Decoded::Ok && c2 == c);
         wire::ConverterAck a{data[0], data[1], rate}, a2;
         FUZZ_CHECK(wire::Decode(wire::Encode(a), a2) == wire::Decoded::Ok && a2 == a);
+        wire::GuardedConfig g{data[0], rate, uint16_t(data[1] | data[2] << 8)}, g2;
+        FUZZ_CHECK(wire::Decode(wire::Encode(g), g2) == wire::Decoded::Ok && g2 == g);
+        wire::Silence n{data[0], data[1]}, n2;
+        FUZZ_CHECK(wire::Decode(wire::Encode(n), n2) == wire::Decoded::Ok && n2 == n);
         // One flipped bit anywhere is never accepted as a good frame.
         auto bad = wire::Encode(q);
         bad[data[4] % bad.size()] ^= uint8_t(1u << (data[3] % 8));

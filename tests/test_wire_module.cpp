@@ -107,6 +107,18 @@ TEST(Wire, ConverterDatagrams)
     EXPECT_NE(Decode(a, cb), Decoded::Ok);
     EXPECT_NE(Decode(Encode(Reply{}), ab), Decoded::Ok);
     EXPECT_NE(Decode(a, rp), Decoded::Ok);
+
+    // The silence guard's forms: the guard after the rate, and the silence
+    // datagram; the 10-byte form is never an 8-byte one.
+    const GuardedConfigFrame g = Encode(GuardedConfig{0x81, 115200, 500});
+    EXPECT_EQ(g, (GuardedConfigFrame{ConfigStart, 0x81, 0x00, 0xC2, 0x01, 0x00, 0xF4, 0x01, g[8],
+                                     g[9]}));
+    EXPECT_EQ(Decode(g, cb), Decoded::BadSize);
+    const SilenceFrame q = Encode(Silence{0x81, 7});
+    EXPECT_EQ(q, (SilenceFrame{SilenceStart, 0x81, 7, q[3], q[4]}));
+    Silence qb;
+    ASSERT_EQ(Decode(q, qb), Decoded::Ok);
+    EXPECT_EQ(qb, (Silence{0x81, 7}));
 }
 
 TEST(Wire, ScannerFindsFramesInAStream)

@@ -36,6 +36,11 @@ Duration ExchangeTime(int32_t bd, Duration turnaround)
     return WireTime(wire::RequestSize, bd) + turnaround + WireTime(wire::ReplySize, bd);
 }
 
+Duration FirstByteTime(int32_t bd, Duration turnaround)
+{
+    return WireTime(wire::RequestSize, bd) + turnaround + WireTime(1, bd);
+}
+
 std::optional<bool> ParseTimingMode(const std::string &text)
 {
     if (text == "real")

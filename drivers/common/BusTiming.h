@@ -43,6 +43,10 @@ struct Timing {
 // Request on the wire, the module's turnaround, reply on the wire.
 Duration ExchangeTime(int32_t bd, Duration turnaround);
 
+// Request on the wire, the module's turnaround, the reply's first byte:
+// the earliest a master can be sure nobody answers.
+Duration FirstByteTime(int32_t bd, Duration turnaround);
+
 // "none" or "real"; nothing for anything else.
 std::optional<bool> ParseTimingMode(const std::string &text);
 // Whole milliseconds 0..MaxTurnaroundMs; nothing for anything else.

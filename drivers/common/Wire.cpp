@@ -117,6 +117,39 @@ Decoded Decode(std::span<const uint8_t> f, ConverterAck &out)
     return d;
 }
 
+GuardedConfigFrame Encode(const GuardedConfig &c)
+{
+    GuardedConfigFrame f{ConfigStart, c.seq};
+    PutRate(&f[2], c.rate);
+    f[6] = uint8_t(c.guardUs & 0xFF);
+    f[7] = uint8_t(c.guardUs >> 8);
+    Seal(f);
+    return f;
+}
+
+SilenceFrame Encode(const Silence &s)
+{
+    SilenceFrame f{SilenceStart, s.seq, s.address};
+    Seal(f);
+    return f;
+}
+
+Decoded Decode(std::span<const uint8_t> f, GuardedConfig &out)
+{
+    const Decoded d = Check(f, ConfigStart, GuardedConfigSize);
+    if (d == Decoded::Ok)
+        out = GuardedConfig{f[1], GetRate(f.subspan(2, 4)), uint16_t(f[6] | f[7] << 8)};
+    return d;
+}
+
+Decoded Decode(std::span<const uint8_t> f, Silence &out)
+{
+    const Decoded d = Check(f, SilenceStart, SilenceSize);
+    if (d == Decoded::Ok)
+        out = Silence{f[1], f[2]};
+    return d;
+}
+
 void FrameScanner::Feed(std::span<const uint8_t> bytes)
 {
     // Bounded: a line that streams noise without frames cannot grow it.

@@ -80,6 +80,38 @@ ConfigAckFrame Encode(const ConverterAck &a);
 Decoded Decode(std::span<const uint8_t> frame, ConverterConfig &out);
 Decoded Decode(std::span<const uint8_t> frame, ConverterAck &out);
 
+// The silence guard (q417drv.h) on a LAN: the converter sees the bus, the
+// driver does not. A configuration of 10 bytes, the guard in us after the
+// rate, switches it on for the sender: from then on the converter answers a
+// request nobody answers with a silence datagram, at the moment the reply's
+// first byte is overdue plus the guard. The 8-byte form switches it off.
+// The acknowledgement is the same for both; a converter that does not know
+// the 10-byte form does not acknowledge it.
+inline constexpr std::size_t GuardedConfigSize = 10;
+inline constexpr uint8_t SilenceStart = 0x96;
+inline constexpr std::size_t SilenceSize = 5;
+
+struct GuardedConfig {
+    uint8_t seq = 0;
+    uint32_t rate = 0;     /**< bus rate asked for, Bd */
+    uint16_t guardUs = 0;  /**< the guard, us */
+    bool operator==(const GuardedConfig &) const = default;
+};
+
+struct Silence {
+    uint8_t seq = 0;     /**< the unanswered request's */
+    uint8_t address = 0; /**< the unanswered request's */
+    bool operator==(const Silence &) const = default;
+};
+
+using GuardedConfigFrame = std::array<uint8_t, GuardedConfigSize>;
+using SilenceFrame = std::array<uint8_t, SilenceSize>;
+
+GuardedConfigFrame Encode(const GuardedConfig &c);
+SilenceFrame Encode(const Silence &s);
+Decoded Decode(std::span<const uint8_t> frame, GuardedConfig &out);
+Decoded Decode(std::span<const uint8_t> frame, Silence &out);
+
 // Finds frames of one kind in a byte stream: hunts for the start byte,
 // takes `size` bytes and checks the CRC; on a bad CRC it drops that start
 // byte and hunts again, so noise before a frame costs nothing.

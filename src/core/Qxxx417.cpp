@@ -32,6 +32,7 @@ struct DriverTable {
     q417_send_fn Send = nullptr;
     q417_done_fn Done = nullptr;
     q417_error_fn Error = nullptr;
+    q417_setguard_fn SetGuard = nullptr; // optional: only our own drivers have it
 };
 
 // There is only ever one connection, so one library and one table.
@@ -107,6 +108,8 @@ bool Bind(uint8_t kind)
     t.Send = Entry<q417_send_fn>(found[4]);
     t.Done = Entry<q417_done_fn>(found[5]);
     t.Error = Entry<q417_error_fn>(found[6]);
+    t.SetGuard = Entry<q417_setguard_fn>(
+        platform::FindEntry(Library, (std::string(Libraries[kind].prefix) + "SetGuard").c_str()));
     Entries = t;
     return true;
 }
@@ -146,11 +149,21 @@ int32_t DrvInit(uint8_t Kind, int32_t &Handle, TInitParams Params)
         return DrvBadLibrary + Kind;
     }
 
-    if (Entries.InitPort != nullptr)
-        return Entries.InitPort(&Handle, Params[0]);
     if (Entries.InitParams != nullptr)
         return Entries.InitParams(&Handle, Params.data());
-    return Entries.InitPlain(&Handle);
+    const int32_t r = Entries.InitPort != nullptr ? Entries.InitPort(&Handle, Params[0])
+                                                  : Entries.InitPlain(&Handle);
+    // Kind 4 reads the silence guard from its block; the other kinds' Init
+    // has no block, so it goes through the optional entry. A library
+    // without the entry keeps whole time-outs, as the caller expects of any.
+    const int32_t guard = Params[Q417_PARAM_GUARD];
+    if (r != 0 || guard == 0 || Entries.SetGuard == nullptr)
+        return r;
+    if (const int32_t g = Entries.SetGuard(Handle, guard); g != 0) {
+        Entries.Done(&Handle);
+        return g;
+    }
+    return 0;
 }
 
 int32_t DrvSetConfig(uint8_t Kind, int32_t Handle, uint32_t Rate, uint32_t TimeOut, int32_t Retries)

@@ -49,7 +49,10 @@ inline constexpr uint8_t RegAddress = 63;
 // all seven entries and calls its Init. Returns Init's status, 10 for a
 // kind above 4, 100 + kind when the library does not load and 110 + kind
 // when it lacks an entry. For kind 4, Params[0] and [3] carry the address
-// of the IP text (q417_params_set_text).
+// of the IP text (q417_params_set_text). Params[Q417_PARAM_GUARD] is the
+// silence guard in us for any kind (q417drv.h): a library of ours refuses
+// a value out of range with 2 and the connection is not opened; another
+// library ignores it.
 int32_t DrvInit(uint8_t Kind, int32_t &Handle, TInitParams Params);
 
 int32_t DrvSetConfig(uint8_t Kind, int32_t Handle, uint32_t Rate, uint32_t TimeOut,

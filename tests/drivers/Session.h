@@ -23,9 +23,12 @@ public:
     Session(const Session &) = delete;
     Session &operator=(const Session &) = delete;
 
+    // The silence guard in us the next Open asks for (q417drv.h); 0: none.
+    void SetGuard(int32_t us) { guardUs_ = us; }
+
     int32_t OpenLan(const std::string &ip, uint16_t port, int32_t timeoutMs)
     {
-        TInitParams p{};
+        TInitParams p = Params();
         q417_params_set_text(p.data(), ip.c_str());
         p[1] = port;
         p[2] = timeoutMs;
@@ -33,11 +36,11 @@ public:
     }
     int32_t OpenCom(int32_t port)
     {
-        TInitParams p{};
+        TInitParams p = Params();
         p[0] = port;
         return DrvInit(kind_, handle_, p);
     }
-    int32_t OpenPlain() { return DrvInit(kind_, handle_, TInitParams{}); }
+    int32_t OpenPlain() { return DrvInit(kind_, handle_, Params()); }
 
     // The program's call: the rate, the reply time-out and 2 retries.
     int32_t Configure(uint32_t rate, uint32_t timeoutMs)
@@ -103,8 +106,16 @@ public:
     int32_t Handle() const { return handle_; }
 
 private:
+    TInitParams Params() const
+    {
+        TInitParams p{};
+        p[Q417_PARAM_GUARD] = guardUs_;
+        return p;
+    }
+
     uint8_t kind_;
     int32_t handle_ = 0;
+    int32_t guardUs_ = 0;
 };
 
 inline uint32_t Word(const std::array<uint8_t, 4> &d)

@@ -69,6 +69,7 @@ public:
         Send = Get<q417_send_fn>("Send");
         Done = Get<q417_done_fn>("Done");
         Error = Get<q417_error_fn>("Error");
+        SetGuard = Get<q417_setguard_fn>("SetGuard");
         init_ = Get<void (*)()>("Init");
     }
     ~Library()
@@ -128,6 +129,7 @@ public:
     q417_send_fn Send = nullptr;
     q417_done_fn Done = nullptr;
     q417_error_fn Error = nullptr;
+    q417_setguard_fn SetGuard = nullptr; // our own, optional
 
 private:
     template <typename Fn> Fn Get(const char *suffix)
@@ -174,6 +176,11 @@ TEST_P(Entries, NullPointersAndOutOfRangeRequestsAreRefused)
             EXPECT_EQ(status, Q417_E_PARAM);
         }
     }
+    // Our optional entry: the guard is 0..Q417_GUARD_MAX_US us.
+    ASSERT_NE(lib_.SetGuard, nullptr);
+    for (int32_t us : {-1, Q417_GUARD_MAX_US + 1})
+        EXPECT_EQ(lib_.SetGuard(h, us), Q417_E_PARAM) << us;
+    EXPECT_EQ(lib_.SetGuard(h, Q417_GUARD_MAX_US), Q417_OK);
     EXPECT_EQ(lib_.Done(&h), Q417_OK);
 }
 
@@ -200,6 +207,7 @@ TEST_P(Entries, DoneEndsTheHandleForGood)
         EXPECT_EQ(status, Q417_E_HANDLE);
         EXPECT_EQ(lib_.SetConfig(bad, 9600, 200, 2), Q417_E_HANDLE);
         EXPECT_EQ(lib_.GetConfig(bad, nullptr, nullptr, nullptr), Q417_E_HANDLE);
+        EXPECT_EQ(lib_.SetGuard(bad, 500), Q417_E_HANDLE);
         h = bad;
         EXPECT_EQ(lib_.Done(&h), Q417_E_HANDLE);
         EXPECT_EQ(h, bad);

@@ -118,15 +118,27 @@ void AcceptRate(const Socket &converter, const wire::ConverterConfig &c, const s
     Acknowledge(converter, {c.seq, uint8_t(wire::ConfigResult::Accepted), c.rate}, driver);
 }
 
+// What a converter that knows the silence guard answers to its form of the
+// configuration; a converter without one (null) leaves that form alone.
+using ConfigureGuarded = std::function<void(const Socket &converter, const wire::GuardedConfig &,
+                                            const sockaddr_in &driver)>;
+
+void AcceptGuarded(const Socket &converter, const wire::GuardedConfig &c, const sockaddr_in &driver)
+{
+    Acknowledge(converter, {c.seq, uint8_t(wire::ConfigResult::Accepted), c.rate}, driver);
+}
+
 // Receives datagrams on `converter` until one request comes and hands it,
 // with the driver's address, to `answer`, on a thread of its own while the
-// driver waits; configuration datagrams before it go to `configure`.
+// driver waits; configuration datagrams before it go to `configure` or
+// `guarded`.
 class FakeConverter {
 public:
     using Answer = std::function<void(const Socket &converter, const wire::Request &,
                                       const sockaddr_in &driver)>;
-    explicit FakeConverter(Answer answer, Configure configure = AcceptRate)
-        : thread_([this, answer, configure] {
+    explicit FakeConverter(Answer answer, Configure configure = AcceptRate,
+                           ConfigureGuarded guarded = nullptr)
+        : thread_([this, answer, configure, guarded] {
               while (WaitReadable(converter.fd, 2000)) {
                   uint8_t buf[64];
                   sockaddr_in from{};
@@ -139,6 +151,11 @@ public:
                   wire::ConverterConfig c;
                   if (wire::Decode(got, c) == wire::Decoded::Ok) {
                       configure(converter, c, from);
+                      continue;
+                  }
+                  if (wire::GuardedConfig g; wire::Decode(got, g) == wire::Decoded::Ok) {
+                      if (guarded)
+                          guarded(converter, g, from);
                       continue;
                   }
                   wire::Request rq;
@@ -334,6 +351,7 @@ TEST(LanConfig, ASilentConverterIsATimeOut)
 }
 
 // 0 ms would give every exchange up before any converter could answer.
+// The silence guard in the same block is checked alike.
 TEST(LanInit, TimeOutIsOneMillisecondToOneMinute)
 {
     for (int32_t ms : {0, -1, 60001}) {
@@ -341,10 +359,75 @@ TEST(LanInit, TimeOutIsOneMillisecondToOneMinute)
         EXPECT_EQ(s.OpenLan("127.0.0.1", 5000, ms), Q417_E_PARAM) << ms;
         EXPECT_EQ(s.Handle(), 0);
     }
+    for (int32_t us : {-1, Q417_GUARD_MAX_US + 1}) {
+        Session s(ifLan);
+        s.SetGuard(us);
+        EXPECT_EQ(s.OpenLan("127.0.0.1", 5000, 100), Q417_E_PARAM) << us;
+    }
     for (int32_t ms : {1, 60000}) {
         Session s(ifLan);
         EXPECT_EQ(s.OpenLan("127.0.0.1", 5000, ms), 0) << ms;
     }
+}
+
+void SendSilence(const Socket &converter, const sockaddr_in &to, wire::SilenceFrame f)
+{
+    ::sendto(converter.fd, reinterpret_cast<const char *>(f.data()), int(f.size()), 0,
+             reinterpret_cast<const sockaddr *>(&to), sizeof to);
+}
+
+// The converter's word that nobody answered ends the exchange at once with
+// a time-out, but only whole and for this very request: one for another
+// request, or damaged, proves nothing, and no frame error comes of it.
+TEST(LanGuard, OnlyAWholeSilenceDatagramForThisRequestEndsTheWait)
+{
+    FakeConverter conv(
+        [](const Socket &converter, const wire::Request &rq, const sockaddr_in &driver) {
+            SendSilence(converter, driver, wire::Encode(wire::Silence{uint8_t(rq.seq - 1), rq.address}));
+            SendSilence(converter, driver, wire::Encode(wire::Silence{rq.seq, uint8_t(rq.address + 1)}));
+            for (std::size_t at : {0, 1, 2, 4}) {
+                wire::SilenceFrame damaged = wire::Encode(wire::Silence{rq.seq, rq.address});
+                damaged[at] ^= 0x04;
+                SendSilence(converter, driver, damaged);
+            }
+            std::this_thread::sleep_for(60ms);
+            SendSilence(converter, driver, wire::Encode(wire::Silence{rq.seq, rq.address}));
+        },
+        AcceptRate, AcceptGuarded);
+    Session s(ifLan);
+    s.SetGuard(700);
+    ASSERT_EQ(s.OpenLan("127.0.0.1", ntohs(conv.converter.addr.sin_port), 1000), 0);
+    ASSERT_EQ(s.Configure(9600, 1000), 0);
+    Answer a;
+    const auto took = Elapsed([&] { a = s.Call(3, CmdReadIdentity, 0); });
+    EXPECT_EQ(a.status, Q417_E_TIMEOUT);
+    EXPECT_GE(took, 55ms) << "taken before the whole one came";
+    EXPECT_LE(took, 500ms) << "the whole one ends the wait";
+}
+
+// A converter that does not know the guard leaves its configuration form
+// unanswered: the driver falls back to the plain form once, keeps to it,
+// and the connection works with whole time-outs.
+TEST(LanGuard, AConverterWithoutTheGuardGetsThePlainConfiguration)
+{
+    std::vector<uint32_t> asked;
+    FakeConverter conv(
+        [](const Socket &converter, const wire::Request &rq, const sockaddr_in &driver) {
+            converter.SendTo(driver, ReplyTo(rq, 0x11));
+        },
+        [&](const Socket &converter, const wire::ConverterConfig &c, const sockaddr_in &driver) {
+            asked.push_back(c.rate);
+            AcceptRate(converter, c, driver);
+        });
+    Session s(ifLan);
+    s.SetGuard(500);
+    ASSERT_EQ(s.OpenLan("127.0.0.1", ntohs(conv.converter.addr.sin_port), 100), 0);
+    EXPECT_EQ(s.Configure(9600, 100), 0);
+    int32_t r = -1;
+    EXPECT_LT(Elapsed([&] { r = s.Configure(19200, 100); }), 50ms) << "no second try of the guard";
+    EXPECT_EQ(r, 0);
+    EXPECT_EQ(s.Call(1, CmdReadStatus, SubNone).status, 0);
+    EXPECT_EQ(asked, (std::vector<uint32_t>{9600, 19200}));
 }
 
 } // namespace

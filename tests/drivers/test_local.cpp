@@ -113,11 +113,12 @@ constexpr Us Slack = 15ms;
 // Q417_TURNAROUND_MS at Init.
 class InProcessTiming : public ::testing::Test {
 protected:
-    void Open(const char *timing, const char *turnaroundMs = "1")
+    void Open(const char *timing, const char *turnaroundMs = "1", int32_t guardUs = 0)
     {
         s_.Close();
         SetEnv("Q417_TIMING", timing);
         SetEnv("Q417_TURNAROUND_MS", turnaroundMs);
+        s_.SetGuard(guardUs);
         ASSERT_EQ(s_.OpenPlain(), 0);
     }
     Session s_{ifUsb};
@@ -167,6 +168,46 @@ TEST_F(InProcessTiming, AModuleAtAnotherRateIsSilentUntilTheMasterMatchesIt)
     took = Took([&] { a = s_.Call(1, CmdReadIdentity, 0); });
     EXPECT_EQ(a.status, Q417_E_TIMEOUT);
     EXPECT_LT(took, std::chrono::milliseconds(TimeoutMs / 2));
+}
+
+// With a silence guard an empty address costs the request, the turnaround,
+// one byte and the guard; a module that answers takes its whole exchange
+// as before.
+TEST_F(InProcessTiming, AGuardEndsSilenceWhenTheFirstByteIsOverdue)
+{
+    constexpr int32_t TimeoutMs = 80;
+    constexpr Us Guard{300};
+    ASSERT_NO_FATAL_FAILURE(Open("real", "1", int32_t(Guard.count())));
+    for (int32_t bd : {9600, 115200}) {
+        ASSERT_EQ(s_.Configure(uint32_t(bd), TimeoutMs), 0);
+        // 9600 Bd: 14.8 ms against 25 ms for a reply, so the upper bound
+        // also fails a wait for the whole reply time.
+        const Us due = std::chrono::ceil<Us>(bus::FirstByteTime(bd, 1ms)) + Guard;
+        Us fastest = Us::max();
+        for (int i = 0; i < 3; ++i) {
+            Answer a;
+            const Us took = Took([&] { a = s_.Call(9, CmdReadIdentity, 0); });
+            EXPECT_EQ(a.status, Q417_E_TIMEOUT) << bd;
+            EXPECT_GE(took, due) << bd;
+            fastest = std::min(fastest, took);
+        }
+        EXPECT_LE(fastest, due + 5ms) << bd;
+    }
+    ASSERT_EQ(s_.Configure(9600, TimeoutMs), 0);
+    Answer a;
+    const Us took = Took([&] { a = s_.Call(1, CmdReadStatus, SubNone); });
+    EXPECT_EQ(a.status, 0);
+    EXPECT_GE(took, std::chrono::ceil<Us>(bus::ExchangeTime(9600, 1ms)));
+}
+
+// The binding hands the guard to kinds 0..3 after Init: one out of range
+// fails the Init.
+TEST_P(InProcess, AGuardOutOfRangeFailsInit)
+{
+    s_.Close();
+    s_.SetGuard(Q417_GUARD_MAX_US + 1);
+    EXPECT_EQ(s_.OpenPlain(), Q417_E_PARAM);
+    EXPECT_EQ(s_.Handle(), 0);
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 // program's binding: over UDP on 127.0.0.1 and over a pseudo-terminal.
 #include "BusTiming.h"
 #include "Session.h"
+#include "Endpoint.h"
 #include "SimProcess.h"
 
 #include <gtest/gtest.h>
@@ -221,6 +222,42 @@ TEST_P(Simulated, LateReplyIsNotTakenForTheNextOne)
     EXPECT_LE(took, std::chrono::milliseconds(TimeoutMs) + Slack);
 }
 
+// With a silence guard an empty address costs the request, the turnaround,
+// one byte and the guard, counted by the driver on the line and by the
+// converter on the LAN; a module that answers is awaited as before. The
+// guard is wide for loopback: on the line the simulator's own wake-up,
+// late on a machine busy with other work, eats into it. At 9600 Bd the
+// upper bound (18.6 ms + 5 ms) still fails a wait for a whole reply
+// (25 ms).
+TEST_P(Simulated, AGuardEndsSilenceWhenTheFirstByteIsOverdue)
+{
+    using Us = std::chrono::microseconds;
+    constexpr Us Guard{4000};
+    s_.SetGuard(int32_t(Guard.count()));
+    ASSERT_NO_FATAL_FAILURE(Start({"--timing", "real", "--module", "1", "--module", "2:8"}));
+    for (const auto &[bd, address] : {std::pair{9600, 1}, std::pair{115200, 2}}) {
+        ASSERT_EQ(s_.Configure(uint32_t(bd), TimeoutMs), 0);
+        const Us due = std::chrono::ceil<Us>(bus::FirstByteTime(bd, bus::DefaultTurnaround)) + Guard;
+        Us fastest = Us::max();
+        for (int i = 0; i < 3; ++i) {
+            Answer a;
+            const auto t0 = std::chrono::steady_clock::now();
+            a = s_.Call(7, CmdReadIdentity, 0);
+            const auto took = std::chrono::duration_cast<Us>(std::chrono::steady_clock::now() - t0);
+            EXPECT_EQ(a.status, Q417_E_TIMEOUT) << bd;
+            EXPECT_GE(took, due) << bd;
+            fastest = std::min(fastest, took);
+        }
+        EXPECT_LE(fastest, due + 5ms) << bd;
+        // A stall of the simulator longer than the guard cuts a reply off
+        // now and then; a deadline that comes too early cuts off every one.
+        int answered = 0;
+        for (int i = 0; i < 3; ++i)
+            answered += s_.Call(uint8_t(address), CmdReadStatus, SubNone).status == 0;
+        EXPECT_GE(answered, 2) << bd;
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Links, Simulated, ::testing::Values(Link::Lan, Link::Com),
                          [](const auto &p) { return p.param == Link::Lan ? "Lan" : "Com"; });
 
@@ -253,6 +290,41 @@ TEST(LanInit, InvalidAddressTextIsRefused)
         EXPECT_EQ(s.Handle(), 0);
         EXPECT_EQ(s.Text(Q417_E_IPADDR), "neplatná IP adresa");
     }
+}
+
+// The converter's silence datagram goes only to a driver whose last
+// configuration asked for it, and only for a request nobody answered: a
+// driver that knows nothing of it never gets one, even while another
+// driver on the same converter has the guard on.
+TEST(LanConverter, ReportsSilenceOnlyToADriverThatAskedForIt)
+{
+    using simtest::Endpoint, simtest::MakeRequest;
+    SimProcess sim(SIM_EXE, {"--udp-port", "0", "--module", "1"});
+    ASSERT_TRUE(sim.Ready()) << sim.Failure();
+    const Endpoint guarded = Endpoint::Udp(sim.UdpPort()), plain = Endpoint::Udp(sim.UdpPort());
+    const auto guard = [&](uint16_t us) {
+        guarded.Send(wire::Encode(wire::GuardedConfig{uint8_t(us), 9600, us}));
+        wire::ConverterAck ack;
+        return wire::Decode(guarded.Receive(1000ms, 64), ack) == wire::Decoded::Ok;
+    };
+    ASSERT_TRUE(guard(500));
+    ASSERT_TRUE(plain.SetRate(9600));
+
+    guarded.Send(MakeRequest(10, 7, CmdReadIdentity, 0));
+    plain.Send(MakeRequest(10, 7, CmdReadIdentity, 0));
+    wire::Silence silence;
+    ASSERT_EQ(wire::Decode(guarded.Receive(1000ms, 64), silence), wire::Decoded::Ok);
+    EXPECT_EQ(silence, (wire::Silence{10, 7}));
+    EXPECT_TRUE(plain.Receive(100ms, 64).empty());
+
+    // A module that answers: its reply, and nothing after it.
+    ASSERT_TRUE(guarded.Ask(MakeRequest(11, 1, CmdReadStatus, SubNone)));
+    EXPECT_TRUE(guarded.Receive(50ms, 64).empty());
+
+    // The 8-byte form turns it off again.
+    ASSERT_TRUE(guarded.SetRate(9600));
+    guarded.Send(MakeRequest(12, 7, CmdReadIdentity, 0));
+    EXPECT_TRUE(guarded.Receive(100ms, 64).empty());
 }
 
 } // namespace

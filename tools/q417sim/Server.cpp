@@ -279,7 +279,16 @@ void Server::ReadUdp()
     wire::Request request;
     const std::span<const uint8_t> frame(buf, std::size_t(n));
     if (wire::ConverterConfig config; wire::Decode(frame, config) == wire::Decoded::Ok) {
+        SetGuard(from.addr, 0);
         AnswerConfig(udpFd_, bus_, config, from.addr, verbose_ ? Describe(from) : std::string());
+        return;
+    }
+    if (wire::GuardedConfig config; wire::Decode(frame, config) == wire::Decoded::Ok) {
+        const std::string who = verbose_ ? Describe(from) : std::string();
+        if (verbose_)
+            std::fprintf(stderr, "%s > silence guard %u us\n", who.c_str(), config.guardUs);
+        SetGuard(from.addr, config.guardUs);
+        AnswerConfig(udpFd_, bus_, wire::ConverterConfig{config.seq, config.rate}, from.addr, who);
         return;
     }
     if (wire::Decode(frame, request) != wire::Decoded::Ok) {
@@ -334,6 +343,8 @@ void Server::OnRequest(const wire::Request &rq, const Peer &from)
             else
                 std::fprintf(stderr, "%s   no module at %u\n", who.c_str(), rq.address);
         }
+        if (!from.pty)
+            ReportSilence(rq, from, arrived, bd, who);
         return;
     }
     if (verbose_) {
@@ -373,7 +384,7 @@ void Server::OnRequest(const wire::Request &rq, const Peer &from)
         return;
     }
 
-    Pending p{arrived, from, frame};
+    Pending p{arrived, from, std::vector<uint8_t>(frame.begin(), frame.end())};
     if (timing_.real) {
         // A datagram leaves when its last byte would have reached the
         // converter; a line's bytes each when its last bit has gone.
@@ -396,6 +407,44 @@ void Server::OnRequest(const wire::Request &rq, const Peer &from)
         // On a line the copy follows the reply; two at once would collide.
         p.due += p.byteTime * std::ptrdiff_t(frame.size());
     }
+}
+
+uint16_t Server::GuardOf(const sockaddr_in &peer) const
+{
+    const auto at = guards_.find(uint64_t(peer.sin_addr.s_addr) << 16 | peer.sin_port);
+    return at == guards_.end() ? 0 : at->second;
+}
+
+void Server::SetGuard(const sockaddr_in &peer, uint16_t guardUs)
+{
+    const uint64_t key = uint64_t(peer.sin_addr.s_addr) << 16 | peer.sin_port;
+    if (guardUs == 0)
+        guards_.erase(key);
+    else if (guards_.size() < MaxPending || guards_.count(key) != 0)
+        guards_[key] = guardUs; // bounded as the reply queue is
+}
+
+// The converter's own datagram, as its configuration acknowledgement is:
+// the bus faults leave it alone. It leaves when the reply's first byte is
+// overdue by the guard, timed like a reply.
+void Server::ReportSilence(const wire::Request &rq, const Peer &to, Clock::time_point arrived,
+                           int32_t bd, const std::string &who)
+{
+    const uint16_t guard = GuardOf(to.addr);
+    if (guard == 0)
+        return;
+    const wire::SilenceFrame frame = wire::Encode(wire::Silence{rq.seq, rq.address});
+    if (verbose_)
+        std::fprintf(stderr, "%s < silence seq %u addr %u\n", who.c_str(), rq.seq, rq.address);
+    if (!timing_.real) {
+        Send(to, frame);
+        return;
+    }
+    if (pending_.size() >= MaxPending)
+        return;
+    pending_.push_back(Pending{arrived + bus::FirstByteTime(bd, timing_.turnaround) +
+                                   std::chrono::microseconds(guard),
+                               to, std::vector<uint8_t>(frame.begin(), frame.end())});
 }
 
 void Server::Send(const Peer &to, std::span<const uint8_t> bytes)

@@ -12,6 +12,7 @@
 #include <array>
 #include <chrono>
 #include <ctime>
+#include <map>
 #include <netinet/in.h>
 #include <optional>
 #include <random>
@@ -68,12 +69,18 @@ private:
     struct Pending {
         Clock::time_point due; /**< of the first byte, or of the datagram */
         Peer to;
-        wire::ReplyFrame frame;
+        std::vector<uint8_t> frame; /**< a reply, or the converter's silence datagram */
         Clock::duration byteTime{}; /**< between bytes; zero: all at once */
         std::size_t sent = 0;       /**< bytes of frame already written */
     };
 
     void ReadUdp();
+    // The silence guard a UDP peer asked for with its last configuration,
+    // in us; 0 when it asked for none.
+    uint16_t GuardOf(const sockaddr_in &peer) const;
+    void SetGuard(const sockaddr_in &peer, uint16_t guardUs);
+    void ReportSilence(const wire::Request &request, const Peer &to, Clock::time_point arrived,
+                       int32_t bd, const std::string &who);
     void ReadPty();
     void OnRequest(const wire::Request &request, const Peer &from);
     void Send(const Peer &to, std::span<const uint8_t> bytes);
@@ -106,6 +113,7 @@ private:
     std::string link_;
     wire::FrameScanner scanner_{wire::RequestStart, wire::RequestSize};
     std::vector<Pending> pending_;
+    std::map<uint64_t, uint16_t> guards_; // by address and port; only non-zero guards
     RequestCounts counts_;
 };
 
