@@ -4,7 +4,7 @@
 # against, from the same run). With --write, the table also replaces the
 # one in docs/PERFORMANCE.md. Exits with 1 when a benchmark fails to give its
 # figures; a missed goal shows in the table's last column.
-#   bash bench/all.sh            # about two minutes once built
+#   bash bench/all.sh            # about seven minutes once built (the scan's full sweep is two)
 #   bash bench/all.sh --write
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -52,6 +52,7 @@ bench trace bash -c 'cmake --build build-bench --target bench_trace q417sim q417
       --benchmark_enable_random_interleaving=true --benchmark_report_aggregates_only=true \
       --benchmark_color=false'
 bench cli bash bench/cli-startup.sh
+bench scan bash bench/scan.sh
 
 machine="$(nproc) × $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//')"
 table=$(
@@ -60,7 +61,7 @@ table=$(
     echo
     echo "| figure | measured | against | ratio | goal | met |"
     echo "|---|---|---|---|---|---|"
-    cat "$logs"/{lan,modulecall,startup,views,config,cli,trace}.log 2>/dev/null |
+    cat "$logs"/{lan,modulecall,startup,views,config,cli,trace,scan}.log 2>/dev/null |
         awk -F'\t' '$1 == "row" { printf "| %s | %s | %s | %s | %s | %s |\n", $2, $3, $4, $5, $6, $7 }'
 )
 echo "$table"

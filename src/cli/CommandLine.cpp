@@ -537,6 +537,13 @@ TCommands BuildCommandLine(CLI::App &app, TCommandLine &cl)
                          "); převodníku sériové linky na USB dejte víc")
         ->type_name("MS");
     c.Scan
+        ->add_option("--guard", cl.Guard,
+                     std::string("ohlásí prázdnou adresu, jakmile se první bajt odpovědi zpozdí o "
+                                 "tolik ms, 0..65.535, 0 = vypnuto (výchozí ") +
+                         MillisecondsText(DefaultScanGuard) +
+                         ", u COM 0); ovladač bez této schopnosti čeká celý časový limit")
+        ->type_name("MS");
+    c.Scan
         ->add_option("--retries", cl.Retries,
                      "další pokusy po poškozené odpovědi, 0..10 (výchozí " +
                          std::to_string(DefaultScanRetries) + ")")

@@ -31,7 +31,7 @@ struct TCommandLine {
     std::string OutputsText, Interval, Count;
     bool DryRun = false, Watch = false, Clear = false;
     // scan
-    std::string Addresses, Rates, Margin, Retries, CsvPath;
+    std::string Addresses, Rates, Margin, Guard, Retries, CsvPath;
     bool First = false, UseFound = false;
 };
 

@@ -976,6 +976,8 @@ TScanOptions TRun::ScanPlan() const
     }
     if (CommandGiven("--margin"))
         o.Margin = Milliseconds("--margin", cl_.Margin, 500us, 1000000us);
+    o.Guard = CommandGiven("--guard") ? Milliseconds("--guard", cl_.Guard, 0us, 65535us)
+                                      : DefaultScanGuardFor(data_.Kind);
     if (CommandGiven("--retries"))
         o.Retries = Number("--retries", cl_.Retries, 0, 10);
     o.StopAtFirst = cl_.First;
@@ -1182,6 +1184,7 @@ int TRun::Scan()
         p["address_count"] = plan.Addresses.size();
         p["rates"] = rates;
         p["margin_ms"] = double(plan.Margin.count()) / 1000.0;
+        p["guard_ms"] = double(plan.Guard.count()) / 1000.0;
         p["retries"] = plan.Retries;
         p["first"] = plan.StopAtFirst;
         p["wire_timed"] = plan.WireTimed;

@@ -61,7 +61,7 @@ class TScanner
             result_.BaudCode = code;
             if (!Open(code))
                 return Finish();
-            const nanoseconds cost = milliseconds(ProbeTimeoutMs(options_, code));
+            const nanoseconds cost = EmptyProbeCost(options_, code);
             for (uint8_t address : options_.Addresses) {
                 const bool go = ProbeAddress(address, code);
                 ++done_;
@@ -116,6 +116,7 @@ class TScanner
                 params[1] = link_.UdpPort;
                 params[2] = int32_t(timeoutMs);
             }
+            params[Q417_PARAM_GUARD] = int32_t(options_.Guard.count());
             const int32_t status = DrvInit(link_.Kind, handle_, params);
             if (status != 0)
                 return Fail(TScanStage::Init, status);
@@ -310,11 +311,29 @@ nanoseconds ScanWireFloor(const TScanOptions &options)
     return sum;
 }
 
+microseconds DefaultScanGuardFor(uint8_t kind)
+{
+    return kind == ifCom ? microseconds(0) : DefaultScanGuard;
+}
+
+nanoseconds EmptyProbeCost(const TScanOptions &options, uint8_t baudCode)
+{
+    const nanoseconds timeout = milliseconds(ProbeTimeoutMs(options, baudCode));
+    if (options.Guard.count() <= 0)
+        return timeout;
+    const nanoseconds early =
+        options.WireTimed
+            ? bus::FirstByteTime(int32_t(BaudCodeToRate(baudCode)), options.Turnaround) +
+                  options.Guard
+            : nanoseconds(options.Guard);
+    return std::min(timeout, early);
+}
+
 nanoseconds ScanTimeoutTotal(const TScanOptions &options)
 {
     nanoseconds sum{};
     for (uint8_t code : options.BaudCodes | std::views::filter(IsBaudCode))
-        sum += int64_t(options.Addresses.size()) * milliseconds(ProbeTimeoutMs(options, code));
+        sum += int64_t(options.Addresses.size()) * EmptyProbeCost(options, code);
     return sum;
 }
 

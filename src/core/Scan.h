@@ -51,6 +51,14 @@
 // margin for one.
 inline constexpr std::chrono::microseconds DefaultScanMargin{2000};
 inline constexpr unsigned DefaultScanRetries = 2;
+// The silence guard a scan asks of a LAN converter or an in-process
+// module: they know for certain whether anyone answered, so the guard only
+// has to cover the network and the program being woken. A COM driver has
+// to guess from the line, where a USB adapter may hold a reply's first byte
+// back for milliseconds: a guard too short there loses modules, so a COM
+// scan asks for none unless told.
+inline constexpr std::chrono::microseconds DefaultScanGuard{300};
+std::chrono::microseconds DefaultScanGuardFor(uint8_t kind);
 
 // 9600, 19200, 115200, 57600, 38400, 4800, 2400, 1200, 600 Bd as baud codes
 // (the reasons above).
@@ -72,6 +80,12 @@ struct TScanOptions {
     // and of a found module's identity read when it fails.
     unsigned Retries = DefaultScanRetries;
     bool StopAtFirst = false;
+    // The drivers' silence guard (0: off): a driver that knows it reports
+    // an empty address once the reply's first byte is overdue by this much,
+    // instead of at the time-out, so an empty probe costs about
+    // (13 x 10 / R) + t + Guard instead of the whole time-out. A driver
+    // without it keeps the time-out; the result is the same either way.
+    std::chrono::microseconds Guard{0};
 };
 
 // Where the scan connects; it opens and closes the connection itself.
@@ -144,6 +158,9 @@ std::chrono::nanoseconds ScanWireFloor(const TScanOptions &options);
 // What the plan waits for in time-outs when nobody answers: the cost the
 // progress estimate starts from.
 std::chrono::nanoseconds ScanTimeoutTotal(const TScanOptions &options);
+// What one empty probe at `baudCode` is expected to cost: its time-out, or
+// with a guard the first-byte deadline plus the guard when that is sooner.
+std::chrono::nanoseconds EmptyProbeCost(const TScanOptions &options, uint8_t baudCode);
 
 // Every exchange goes to `step` (probes as one-step operations, identity
 // reads as their three steps); a false from either callback stops the scan.
