@@ -5,7 +5,6 @@
 #include "q417drv.h"
 
 #include <algorithm>
-#include <ranges>
 
 namespace
 {
@@ -305,9 +304,12 @@ uint32_t ProbeTimeoutMs(const TScanOptions &options, uint8_t baudCode)
 nanoseconds ScanWireFloor(const TScanOptions &options)
 {
     nanoseconds sum{};
-    for (uint8_t code : options.BaudCodes | std::views::filter(IsBaudCode))
-        sum += int64_t(options.Addresses.size()) *
-               bus::ExchangeTime(int32_t(BaudCodeToRate(code)), options.Turnaround);
+    // A plain loop: clang 14 cannot take libstdc++ 12's filter view here.
+    for (uint8_t code : options.BaudCodes) {
+        if (IsBaudCode(code))
+            sum += int64_t(options.Addresses.size()) *
+                   bus::ExchangeTime(int32_t(BaudCodeToRate(code)), options.Turnaround);
+    }
     return sum;
 }
 
@@ -332,8 +334,10 @@ nanoseconds EmptyProbeCost(const TScanOptions &options, uint8_t baudCode)
 nanoseconds ScanTimeoutTotal(const TScanOptions &options)
 {
     nanoseconds sum{};
-    for (uint8_t code : options.BaudCodes | std::views::filter(IsBaudCode))
-        sum += int64_t(options.Addresses.size()) * EmptyProbeCost(options, code);
+    for (uint8_t code : options.BaudCodes) {
+        if (IsBaudCode(code))
+            sum += int64_t(options.Addresses.size()) * EmptyProbeCost(options, code);
+    }
     return sum;
 }
 
