@@ -259,6 +259,71 @@ TEST(SimModule, InputsFollowTheirSource)
     EXPECT_EQ(__builtin_popcount(a), 1);
 }
 
+namespace {
+
+// Negation of every input and output channel, register by register.
+void SetNegation(SimModule &m, uint32_t in, uint32_t out)
+{
+    for (uint8_t k = 0; k < 4; ++k) {
+        const uint8_t i = uint8_t(in >> 8 * k), o = uint8_t(out >> 8 * k);
+        ASSERT_EQ(m.Handle(Rq(103, 0, {uint8_t(33 + 3 * k), uint8_t(33 + 3 * k), i, i})).status, 0);
+        ASSERT_EQ(m.Handle(Rq(103, 0, {uint8_t(34 + 3 * k), uint8_t(34 + 3 * k), o, o})).status, 0);
+    }
+}
+
+uint32_t WriteThenRead(SimModule &m, uint32_t w)
+{
+    m.Handle(Rq(1, 64, {uint8_t(w), uint8_t(w >> 8), uint8_t(w >> 16), uint8_t(w >> 24)}));
+    return m.Inputs();
+}
+
+bool Bit(uint32_t w, unsigned n) { return w >> n & 1u; }
+
+} // namespace
+
+// Only the faulty channels change. A stuck input terminal is read through
+// the input negation; a stuck output terminal is past the output negation,
+// so only the input negation shows; crossed wires carry each output level,
+// output negation included, to the other input.
+TEST(SimModule, ChannelFaultsChangeOnlyTheirChannels)
+{
+    ChannelFaults f;
+    f.Stick(false, 5, true);
+    f.Stick(true, 9, false);
+    f.Swap(3, 4);
+    for (uint32_t inNeg : {0xFFFFFFFFu, 0u, 0x5A0FF0B5u})
+        for (uint32_t outNeg : {0xFFFFFFFFu, 0u, 0xA5F00F4Au}) {
+            SimModule clean(1), m(1);
+            m.SetChannelFaults(f);
+            SetNegation(clean, inNeg, outNeg);
+            SetNegation(m, inNeg, outNeg);
+            for (uint32_t written : {0u, 0xFFFFFFFFu, 0x12345670u}) {
+                const uint32_t ref = WriteThenRead(clean, written), got = WriteThenRead(m, written);
+                SCOPED_TRACE(::testing::Message() << std::hex << inNeg << " " << outNeg << " "
+                                                  << written);
+                EXPECT_EQ(got & ~0x238u, ref & ~0x238u);
+                EXPECT_EQ(Bit(got, 5), !Bit(inNeg, 5));
+                EXPECT_EQ(Bit(got, 9), Bit(inNeg, 9));
+                EXPECT_EQ(Bit(got, 4), bool(Bit(written, 3) ^ Bit(outNeg, 3) ^ Bit(inNeg, 4)));
+                EXPECT_EQ(Bit(got, 3), bool(Bit(written, 4) ^ Bit(outNeg, 4) ^ Bit(inNeg, 3)));
+            }
+        }
+}
+
+TEST(SimModule, ChannelFaultsCompose)
+{
+    SimModule m(1); // all negated: a clean loopback reads what was written
+    ChannelFaults f;
+    f.Swap(3, 4);
+    f.Swap(4, 5); // inputs 3, 4, 5 now hear outputs 4, 5, 3
+    f.Stick(true, 3, false);
+    m.SetChannelFaults(f);
+    EXPECT_EQ(WriteThenRead(m, 0x00000010), 0x00000028u); // output 3 at 0 reads 1 at input 5
+    EXPECT_EQ(WriteThenRead(m, 0x00000020), 0x00000030u);
+    m.SetInputSource(InputSource::Fixed, 0x12345678);     // no wires to break
+    EXPECT_EQ(WriteThenRead(m, 0), 0x12345678u);
+}
+
 // Two modules at different rates share one bus: the master reaches each
 // only at its rate, and a link with a rate of its own (the pty beside the
 // converter) does not move the bus's.

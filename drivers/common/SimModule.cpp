@@ -39,6 +39,23 @@ template <std::size_t N> std::array<uint8_t, N> Chars(const char (&text)[N + 1])
 
 } // namespace
 
+void ChannelFaults::Stick(bool output, unsigned n, bool level)
+{
+    uint32_t &mask = output ? stuckOutputs : stuckInputs;
+    uint32_t &levels = output ? stuckOutputLevels : stuckInputLevels;
+    mask |= 1u << n;
+    levels = (levels & ~(1u << n)) | uint32_t(level) << n;
+}
+
+uint32_t ChannelFaults::InputLevels(uint32_t outputLevels) const
+{
+    outputLevels = (outputLevels & ~stuckOutputs) | (stuckOutputLevels & stuckOutputs);
+    uint32_t in = 0;
+    for (unsigned n = 0; n < 32; ++n)
+        in |= (outputLevels >> wiring[n] & 1u) << n;
+    return (in & ~stuckInputs) | (stuckInputLevels & stuckInputs);
+}
+
 SimModule::Identity SimModule::DefaultIdentity()
 {
     return {Chars<8>("DIO-3232"), Chars<4>("1.07")};
@@ -99,8 +116,9 @@ uint32_t SimModule::Inputs()
         break;
     }
     // The terminal level of an output is the written bit through its
-    // negation; the input reads that level through its own negation.
-    const uint32_t level = outputs_ ^ Group(34);
+    // negation; the input reads the level on its terminal through its own
+    // negation. A faulty wiring sits between the two terminals.
+    const uint32_t level = channelFaults_.InputLevels(outputs_ ^ Group(34));
     return level ^ Group(33);
 }
 

@@ -8,6 +8,7 @@
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <utility>
 #include <vector>
 
 // Status register bits the module sets itself.
@@ -18,6 +19,34 @@ enum class InputSource {
     Fixed,   /**< inputs hold a value set by the host */
     Pattern, /**< a walking one that advances on every read */
     Loopback /**< each output wired back to the input of the same number */
+};
+
+// Faults of the wiring between a module's output and input terminals, seen
+// only in loopback (as a test fixture has them): a terminal stuck at a level
+// whatever drives it, and crossed wires. Bit n stands for channel n.
+struct ChannelFaults {
+    uint32_t stuckInputs = 0;      /**< input terminals held at a level */
+    uint32_t stuckInputLevels = 0; /**< their levels (bits outside stuckInputs are 0) */
+    uint32_t stuckOutputs = 0;     /**< output terminals held at a level */
+    uint32_t stuckOutputLevels = 0;
+    // Input terminal n is wired to output terminal wiring[n].
+    std::array<uint8_t, 32> wiring = StraightWiring();
+
+    static constexpr std::array<uint8_t, 32> StraightWiring()
+    {
+        std::array<uint8_t, 32> w{};
+        for (uint8_t n = 0; n < 32; ++n)
+            w[n] = n;
+        return w;
+    }
+    // Crosses the wires arriving at inputs a and b. On straight wiring
+    // output a then drives input b and output b input a; later swaps
+    // compose with earlier ones.
+    void Swap(unsigned a, unsigned b) { std::swap(wiring[a], wiring[b]); }
+    // Holds input (or output) terminal n at `level`.
+    void Stick(bool output, unsigned n, bool level);
+    // The input terminal levels, given what the outputs drive before faults.
+    uint32_t InputLevels(uint32_t outputLevels) const;
 };
 
 class SimModule {
@@ -45,6 +74,8 @@ public:
     void Restart();
 
     void SetInputSource(InputSource source, uint32_t fixed = 0);
+    // Take effect in loopback only: fixed and pattern inputs have no wires.
+    void SetChannelFaults(const ChannelFaults &faults) { channelFaults_ = faults; }
     uint32_t Inputs();         // what a read of the inputs would give now
     uint32_t Outputs() const { return outputs_; }
     uint32_t Status() const { return status_; }
@@ -63,6 +94,7 @@ private:
     InputSource source_ = InputSource::Loopback;
     uint32_t fixed_ = 0;
     unsigned patternStep_ = 0;
+    ChannelFaults channelFaults_;
 };
 
 // Modules sharing one bus: a request reaches the modules at its address,

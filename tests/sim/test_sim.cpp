@@ -249,6 +249,25 @@ TEST(SimFaults, DelayedReplyDoesNotHoldUpTheNext)
 
 // A new address in register 63 waits for a restart, as on a real module,
 // and the restart leaves RST in the status register.
+// The loopback fixture with a broken input and two crossed wires, as the
+// I/O acceptance test meets it.
+TEST(SimFaults, StuckInputAndCrossedWiresShowInTheInputs)
+{
+    SimProcess sim = StartSim({"--stuck", "DIN5=0", "--swap", "3,4", "--timing", "none"});
+    ASSERT_TRUE(sim.Ready()) << sim.Failure();
+    const Endpoint udp = Endpoint::Udp(sim.UdpPort());
+    auto writeThenRead = [&](uint32_t w) -> uint32_t {
+        udp.Ask(MakeRequest(1, 1, CmdWriteOutputs, 64,
+                            {uint8_t(w), uint8_t(w >> 8), uint8_t(w >> 16), uint8_t(w >> 24)}));
+        const auto r = udp.Ask(MakeRequest(2, 1, CmdReadInputs, 64));
+        return r ? r->d[0] | r->d[1] << 8 | r->d[2] << 16 | uint32_t(r->d[3]) << 24 : 0xDEADBEEF;
+    };
+    // Factory negations: DIN5's terminal at level 0 reads 1.
+    EXPECT_EQ(writeThenRead(0x00000000), 0x00000020u);
+    EXPECT_EQ(writeThenRead(0x80000008), 0x80000030u);
+    EXPECT_EQ(writeThenRead(0x00000010), 0x00000028u);
+}
+
 TEST(SimRestart, HangupAppliesWrittenAddress)
 {
     SimProcess sim = StartSim({});
@@ -289,6 +308,9 @@ TEST(SimOptions, BadValuesExitWithCode2)
         {"--drop", "101"},       {"--delay", "50"},        {"--seed", "s"},
         {"--no-udp"},            {"--bogus"},              {"stray"},
         {"--timing", "fast"},    {"--turnaround", "1001"}, {"--turnaround", "-1"},
+        {"--stuck", "DIN32=1"},  {"--stuck", "DOUT1=2"},   {"--stuck", "DIN1"},
+        {"--swap", "3,3"},       {"--swap", "3"},          {"--swap", "1,2", "--inputs", "pattern"},
+        {"--stuck", "DOUT7=1", "--stuck", "DOUT7=0"},
     };
     for (const auto &args : bad) {
         SimProcess sim = StartSim(args);

@@ -91,6 +91,65 @@ bool ParseInputs(std::string_view text, Options &out)
     return true;
 }
 
+// DINn=v or DOUTn=v: the input (output) terminal n held at level v. A
+// channel stuck at both levels is a typo, not a fault.
+bool ParseStuck(std::string_view text, ChannelFaults &out, std::string &why)
+{
+    bool output = false;
+    if (text.starts_with("DOUT")) {
+        output = true;
+        text.remove_prefix(4);
+    } else if (text.starts_with("DIN")) {
+        text.remove_prefix(3);
+    } else {
+        text = {};
+    }
+    const auto eq = text.find('=');
+    if (eq == std::string_view::npos) {
+        why = "expected DINn=v or DOUTn=v";
+        return false;
+    }
+    const auto n = ParseNumber<unsigned>(text.substr(0, eq), 0, 31);
+    if (!n) {
+        why = "channel must be 0..31";
+        return false;
+    }
+    const auto level = ParseNumber<unsigned>(text.substr(eq + 1), 0, 1);
+    if (!level) {
+        why = "level must be 0 or 1";
+        return false;
+    }
+    const uint32_t bit = 1u << *n;
+    const uint32_t mask = output ? out.stuckOutputs : out.stuckInputs;
+    const uint32_t levels = output ? out.stuckOutputLevels : out.stuckInputLevels;
+    if ((mask & bit) && bool(levels & bit) != bool(*level)) {
+        why = "already stuck at the other level";
+        return false;
+    }
+    out.Stick(output, *n, *level != 0);
+    return true;
+}
+
+// a,b: two different channels 0..31.
+bool ParseSwap(std::string_view text, ChannelFaults &out, std::string &why)
+{
+    const auto comma = text.find(',');
+    const auto a = ParseNumber<unsigned>(text.substr(0, comma), 0, 31);
+    const auto b = comma == std::string_view::npos
+                       ? std::nullopt
+                       : ParseNumber<unsigned>(text.substr(comma + 1), 0, 31);
+    if (!a || !b) {
+        why = "expected a,b with channels 0..31";
+        return false;
+    }
+    if (*a == *b) {
+        why = "a channel cannot be swapped with itself";
+        return false;
+    }
+    out.Swap(*a, *b);
+    return true;
+}
+
 bool ParseDelay(std::string_view text, Faults &out)
 {
     const auto colon = text.find(':');
@@ -118,6 +177,8 @@ enum : int {
     OptCorrupt,
     OptDelay,
     OptDropRequests,
+    OptStuck,
+    OptSwap,
     OptTiming,
     OptTurnaround,
     OptSeed,
@@ -137,6 +198,8 @@ const option LongOptions[] = {
     {"corrupt", required_argument, nullptr, OptCorrupt},
     {"delay", required_argument, nullptr, OptDelay},
     {"drop-requests", required_argument, nullptr, OptDropRequests},
+    {"stuck", required_argument, nullptr, OptStuck},
+    {"swap", required_argument, nullptr, OptSwap},
     {"timing", required_argument, nullptr, OptTiming},
     {"turnaround", required_argument, nullptr, OptTurnaround},
     {"seed", required_argument, nullptr, OptSeed},
@@ -164,6 +227,10 @@ const char *Usage()
            "  --corrupt P            P % of replies get one bit flipped\n"
            "  --delay P:MS           P % of replies are sent MS ms late\n"
            "  --drop-requests P      P % of requests are ignored\n"
+           "  --stuck DINn=v|DOUTn=v input (output) terminal n stays at level v\n"
+           "                         (repeatable; loopback only)\n"
+           "  --swap A,B             wires of channels A and B crossed (repeatable;\n"
+           "                         loopback only)\n"
            "  --timing real|none     replies after their wire time (default real) or at once\n"
            "  --turnaround MS        a module's reply delay after a request (default 1)\n"
            "  --seed N               seed of the fault choice (default from the clock)\n"
@@ -243,6 +310,19 @@ Parsed ParseOptions(int argc, char **argv, Options &out, std::string &error)
             if (!percent(out.faults.dropRequests))
                 return bad("drop-requests");
             break;
+        case OptStuck:
+        case OptSwap: {
+            std::string why;
+            const bool ok = c == OptStuck ? ParseStuck(optarg, out.channels, why)
+                                          : ParseSwap(optarg, out.channels, why);
+            if (!ok) {
+                bad(c == OptStuck ? "stuck" : "swap");
+                error += " (" + why + ")";
+                return Parsed::Error;
+            }
+            out.channelFaults = true;
+            break;
+        }
         case OptTiming: {
             const auto real = bus::ParseTimingMode(optarg);
             if (!real)
@@ -283,6 +363,12 @@ Parsed ParseOptions(int argc, char **argv, Options &out, std::string &error)
     }
     if (!out.udp && !out.pty) {
         error = "nothing to serve: --no-udp without --pty or --link";
+        return Parsed::Error;
+    }
+    // Stuck terminals and crossed wires belong to the loopback fixture;
+    // fixed or walking inputs have no wires to break.
+    if (out.channelFaults && out.inputs != InputSource::Loopback) {
+        error = "--stuck and --swap need --inputs loopback";
         return Parsed::Error;
     }
     if (out.modules.empty())

@@ -35,6 +35,8 @@ struct Options {
     std::string link;
     InputSource inputs = InputSource::Loopback;
     uint32_t fixedInputs = 0;
+    ChannelFaults channels;     // --stuck, --swap: for every module
+    bool channelFaults = false; // any given (only loopback takes them)
     Faults faults;
     bus::Timing timing; // real wire time unless --timing none
     std::optional<uint32_t> seed;

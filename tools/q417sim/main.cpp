@@ -94,6 +94,7 @@ int main(int argc, char **argv)
     for (const ModuleSpec &spec : options.modules) {
         SimModule &m = bus.Add(SimModule(spec.address, spec.baudCode, spec.id));
         m.SetInputSource(options.inputs, options.fixedInputs);
+        m.SetChannelFaults(options.channels);
     }
 
     const uint32_t seed =
