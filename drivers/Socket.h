@@ -24,7 +24,9 @@ bool ParseIPv4(const char *text, Peer &peer);
 uint16_t PortToNetwork(uint16_t port);
 
 // A UDP socket connected to `peer`, whose ReceiveWaiting waits at most
-// `timeoutMs`; NoSocket on failure.
+// about `timeoutMs` (the system's tick decides: it may end a few ms late);
+// 0 leaves ReceiveWaiting unbounded, for a caller that never uses it.
+// NoSocket on failure.
 Handle OpenConnectedUdp(const Peer &peer, int timeoutMs);
 void Close(Handle socket);
 

@@ -56,6 +56,17 @@ auto AckJudge(uint8_t seq, wire::ConverterAck &ack)
     };
 }
 
+// A socket's receive time-out runs on the scheduler's tick (4 ms at 250 Hz)
+// and ends up to two ticks late: a 5 ms time-out lasted 12 ms. So the
+// blocking receive waits this much less than the exchange's time-out, and a
+// precise wait takes the rest; a time-out this short is waited for by the
+// precise wait alone (0: no blocking receive).
+constexpr int32_t TickSlackMs = 10;
+int32_t CoarseWaitMs(int32_t timeoutMs)
+{
+    return timeoutMs > 2 * TickSlackMs ? timeoutMs - TickSlackMs : 0;
+}
+
 class UdpTransport final : public Transport {
 public:
     UdpTransport(net::Handle socket, const net::Peer &peer, int32_t timeoutMs)
@@ -169,11 +180,12 @@ private:
                                                                            : Q417_E_IO;
 
         bool sawJunk = false;
-        // The first wait is the socket's own receive time-out, the whole
-        // time-out, in the receive itself: the usual exchange is one send
-        // and one receive. Only after a datagram that was not the answer, or
-        // a signal, is what is left of the time-out waited for in steps.
-        for (bool first = true;; first = false) {
+        // The first wait is the socket's own receive time-out, in the
+        // receive itself: the usual exchange is one send and one receive.
+        // That time-out is set short of the exchange's (CoarseWaitMs), and
+        // what is left of the time-out, also after a datagram that was not
+        // the answer or a signal, is waited for in steps that end on time.
+        for (bool first = CoarseWaitMs(timeoutMs_) > 0;; first = false) {
             uint8_t buf[64];
             net::Peer from;
             long n = 0;
@@ -261,7 +273,7 @@ std::unique_ptr<Transport> OpenUdp(const char *ip, int32_t port, int32_t timeout
     }
     peer.port = net::PortToNetwork(uint16_t(port));
 
-    const net::Handle socket = net::OpenConnectedUdp(peer, timeoutMs);
+    const net::Handle socket = net::OpenConnectedUdp(peer, CoarseWaitMs(timeoutMs));
     if (socket == net::NoSocket) {
         error = Q417_E_OPEN;
         return nullptr;

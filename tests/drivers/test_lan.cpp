@@ -350,6 +350,29 @@ TEST(LanConfig, ASilentConverterIsATimeOut)
     EXPECT_EQ(s.Configure(0, 200), Q417_E_RATE) << "no rate to tell";
 }
 
+// A short time-out ends on time: a module finder waits it out at every
+// empty address. (The socket's own receive time-out, which runs on the
+// scheduler's tick, made 5 ms last 12.)
+TEST(LanExchange, AShortTimeOutEndsOnTime)
+{
+    Socket converter; // never answers
+    for (int32_t ms : {5, 30}) {
+        Session s(ifLan);
+        ASSERT_EQ(s.OpenLan("127.0.0.1", ntohs(converter.addr.sin_port), ms), 0);
+        std::vector<std::chrono::nanoseconds> took;
+        for (int i = 0; i < 5; ++i) {
+            Answer a;
+            const auto start = std::chrono::steady_clock::now();
+            a = s.Call(1, CmdReadStatus, SubNone);
+            took.push_back(std::chrono::steady_clock::now() - start);
+            EXPECT_EQ(a.status, Q417_E_TIMEOUT);
+            EXPECT_GE(took.back(), std::chrono::milliseconds(ms)) << ms << " ms, call " << i;
+        }
+        std::nth_element(took.begin(), took.begin() + 2, took.end());
+        EXPECT_LT(took[2], std::chrono::milliseconds(ms) + 4ms) << ms << " ms, median";
+    }
+}
+
 // 0 ms would give every exchange up before any converter could answer.
 // The silence guard in the same block is checked alike.
 TEST(LanInit, TimeOutIsOneMillisecondToOneMinute)
