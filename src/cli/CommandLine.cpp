@@ -381,9 +381,12 @@ Návratové kódy:
        soubor nastavení nelze zapsat, nebo scan --use našel víc
        modulů nebo kolizi (soubor nastavení nezměněn)
   2    chybné použití; nic nebylo odesláno do modulu
-  3    zpětné čtení registru nesouhlasí se zapsanou hodnotou (config set)
+  3    zpětné čtení registru nesouhlasí se zapsanou hodnotou (config set,
+       restore, clone); u config diff: modul se od souboru liší;
+       test: některý kanál nevyhovuje
   4    scan: žádný modul neodpověděl
-  130  Ctrl+C přerušil práci s koncem (walk --count, config set/show, scan))";
+  130  Ctrl+C přerušil práci s koncem (walk --count, config set/show/restore/
+       clone, scan, test))";
 
 } // namespace
 
@@ -460,9 +463,9 @@ TCommands BuildCommandLine(CLI::App &app, TCommandLine &cl)
     c.Info =
         command(&app, "info", "připojí se a vypíše identitu modulu, adresu, rychlost a rozhraní",
                 "Příklady:\n  korvalctl info\n  korvalctl -i usb -a 1 info --json");
-    c.Config =
-        command(&app, "config", "konfigurační registry modulu (show, set)",
-                "Příklady:\n  korvalctl config show\n  korvalctl config set address=5 baud=19200");
+    c.Config = command(
+        &app, "config", "konfigurační registry modulu (show, set, save, diff, restore, clone)",
+        "Příklady:\n  korvalctl config show\n  korvalctl config set address=5 baud=19200");
     c.Config->require_subcommand(1);
     c.Show = command(c.Config, "show",
                      "přečte všech 14 konfiguračních registrů: adresa, rychlost, negace a "
@@ -557,14 +560,68 @@ TCommands BuildCommandLine(CLI::App &app, TCommandLine &cl)
                     "zapíše zadané připojení do souboru nastavení, aby se s ním připojil i program",
                     "Příklady:\n  korvalctl -i lan --ip 127.0.0.1 --udp-port 5000 use\n"
                     "  korvalctl -i com --port 3 -a 2 -b 19200 use");
+    BuildProfileCommands(c, cl);
     // The help flags were made before the default group was set.
-    for (CLI::App *a : {&app, c.Info, c.Config, c.Show, c.Set, c.Inputs, c.Outputs, c.Walk,
-                        c.Status, c.Use, c.Scan}) {
+    for (CLI::App *a : {&app, c.Info, c.Config, c.Show, c.Set, c.Save, c.Diff, c.Restore, c.Clone,
+                        c.Inputs, c.Outputs, c.Walk, c.Status, c.Use, c.Scan}) {
         if (CLI::Option *help = a->get_help_ptr(); help != nullptr)
             help->group("Volby");
     }
     app.get_option("--version")->group("Volby");
     return c;
+}
+
+// ---- configuration profiles ----------------------------------------------
+
+void BuildProfileCommands(TCommands &c, TCommandLine &cl)
+{
+    auto command = [&](const char *name, const char *description, const std::string &footer) {
+        CLI::App *sub = c.Config->add_subcommand(name, description);
+        sub->group("Příkazy");
+        sub->footer(footer +
+                    "\n\nFormát souboru: docs/profile-format.md. Soubor se celý přečte a\n"
+                    "zkontroluje dřív, než se cokoli odešle do modulu.\n\n"
+                    "Volby připojení a výstupu (-i, -a, -b, --json, ...): korvalctl --help");
+        sub->add_option("FILE", cl.ProfilePath,
+                        std::string("soubor profilu (- = ") +
+                            (std::string_view(name) == "save" ? "stdout)" : "stdin)"))
+            ->type_name("SOUBOR")
+            ->required();
+        return sub;
+    };
+    c.Save = command("save",
+                     "přečte identitu a všech 14 registrů a uloží je do souboru profilu "
+                     "(přepíše ho)",
+                     "Příklady:\n  korvalctl config save modul3.txt\n  korvalctl config save -");
+    c.Diff = command("diff",
+                     "porovná modul se souborem profilu po kanálech a po registrech; "
+                     "návratový kód 3, když se liší",
+                     "Příklady:\n  korvalctl config diff modul3.txt\n"
+                     "  korvalctl config diff modul3.txt --json");
+    c.Restore =
+        command("restore",
+                "zapíše ze souboru 12 registrů kanálů se zpětným čtením (adresu a rychlost jen s "
+                "--with-address)",
+                "Příklady:\n  korvalctl config restore modul3.txt --dry-run\n"
+                "  korvalctl config restore modul3.txt\n"
+                "  korvalctl -a 3 config restore modul3.txt --with-address\n\n"
+                "Zápis končí u prvního registru, který selže nebo se zpětně přečte jinak.\n"
+                "Ctrl+C zastaví zápis po zpětném čtení rozepsaného registru.");
+    c.Restore->add_flag("--with-address", cl.WithAddress,
+                        "zapíše i adresu a kód rychlosti ze souboru (platí po restartu modulu)");
+    c.Restore->add_flag("--dry-run", cl.DryRun,
+                        "jen přečte modul a vypíše, co by se zapsalo a co se liší; nic nezapíše");
+    c.Clone = command(
+        "clone", "zapíše profil (bez adresy a rychlosti) postupně do modulů na zadaných adresách",
+        "Příklady:\n  korvalctl config clone vzor.txt --to 1-20\n"
+        "  korvalctl -b 19200 config clone vzor.txt --to 4,7,9 --json\n\n"
+        "Všechny moduly na jedné sběrnici (rozhraní a rychlost z voleb nebo ze souboru\n"
+        "nastavení). Na každý modul řádek souhrnu: hotovo, nebo co selhalo. Návratový\n"
+        "kód 0, když se povedly všechny; 3, když jediným druhem chyby bylo zpětné čtení,\n"
+        "které nesouhlasí; jinak 1.");
+    c.Clone->add_option("--to", cl.CloneTo, "adresy modulů, čísla a rozsahy 0..255 (např. 1-5,9)")
+        ->type_name("SEZNAM")
+        ->required();
 }
 
 // CLI11's errors in Czech; the subject is the user's own text.
@@ -578,8 +635,9 @@ std::string ParseErrorText(const CLI::ParseError &e)
     }
     if (dynamic_cast<const CLI::RequiredError *>(&e) != nullptr) {
         if (what.find("subcommand") != std::string::npos)
-            return "chybí příkaz (info, config show, config set, inputs, outputs, walk, status, "
-                   "scan, use).";
+            return "chybí příkaz (info, config show/set/save/diff/restore/clone, inputs, outputs, "
+                   "walk, status, "
+                   "scan, use, test).";
         return "chybí povinný argument " + what.substr(0, what.find(' ')) + ".";
     }
     if (dynamic_cast<const CLI::ArgumentMismatch *>(&e) != nullptr) {
@@ -588,6 +646,31 @@ std::string ParseErrorText(const CLI::ParseError &e)
                " potřebuje hodnotu.";
     }
     return "chybný příkazový řádek (" + what + ").";
+}
+
+// The outputs wired back to the inputs (a test fixture); see IoTest.h.
+CLI::App *BuildTestCommand(CLI::App &app, TCommandLine &cl)
+{
+    CLI::App *test = app.add_subcommand(
+        "test", "přejímací zkouška: výstupy propojené zpět na vstupy, výsledek po kanálech; "
+                "na konci (i po chybě a Ctrl+C) vypne všechny výstupy");
+    test->group("Příkazy");
+    test->footer("Příklady:\n"
+                 "  korvalctl test\n"
+                 "  korvalctl test --interval 5 --report zkouska.html\n"
+                 "  korvalctl test --json\n\n"
+                 "Výstupy DOUTn musí být propojené se vstupy DINn (přípravek). Zapíše běžící 1,\n"
+                 "běžící 0, vše zapnuto a vše vypnuto a po každém zápisu přečte vstupy.\n"
+                 "Návratový kód 0: všechny kanály vyhovují, 3: některý nevyhovuje.\n\n"
+                 "Volby připojení a výstupu (-i, -a, -b, --json, ...): korvalctl --help");
+    test->add_option("--interval", cl.Interval,
+                     "prodleva mezi zápisem výstupů a čtením vstupů v ms, 0..10000 (výchozí 0)")
+        ->type_name("MS");
+    test->add_option("--report", cl.ReportPath, "protokol o zkoušce jako stránka HTML")
+        ->type_name("SOUBOR");
+    if (CLI::Option *help = test->get_help_ptr(); help != nullptr)
+        help->group("Volby");
+    return test;
 }
 
 } // namespace cli

@@ -33,14 +33,24 @@ struct TCommandLine {
     // scan
     std::string Addresses, Rates, Margin, Guard, Retries, CsvPath;
     bool First = false, UseFound = false;
+    // config save, diff, restore, clone
+    std::string ProfilePath, CloneTo;
+    bool WithAddress = false;
+    // test
+    std::string ReportPath;
 };
 
 struct TCommands {
     CLI::App *Info, *Config, *Show, *Set, *Inputs, *Outputs, *Walk, *Status, *Use, *Scan;
+    CLI::App *Save, *Diff, *Restore, *Clone;
 };
 
 // Declares every option and command on `app`, bound to `cl`.
 TCommands BuildCommandLine(CLI::App &app, TCommandLine &cl);
+// config save, diff, restore and clone below `config`.
+void BuildProfileCommands(TCommands &c, TCommandLine &cl);
+// The acceptance test `test` on `app`.
+CLI::App *BuildTestCommand(CLI::App &app, TCommandLine &cl);
 // A CLI11 parse error in Czech.
 std::string ParseErrorText(const CLI::ParseError &e);
 

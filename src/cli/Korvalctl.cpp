@@ -2,10 +2,14 @@
 
 #include "CommandLine.h"
 
+#include "ConfigProfile.h"
+
 #include "Dekl.h"
 #include "Module.h"
 #include "Platform.h"
 #include "Qxxx417.h"
+#include "IoTest.h"
+#include "Report.h"
 #include "Scan.h"
 #include "Text.h"
 #include "Trace.h"
@@ -24,6 +28,7 @@
 #include <memory>
 #include <optional>
 #include <set>
+#include <span>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -167,12 +172,23 @@ class TRun
     int Info();
     int ConfigShow();
     int ConfigSet();
+    bool OpenBus();
+    // config save, diff, restore, clone
+    int ConfigProfile(const std::string &name);
+    TConfigProfile LoadProfile() const;
+    int ConfigSave();
+    int ConfigDiff();
+    int ConfigRestore();
+    int ConfigClone();
+    std::string WrittenText(std::span<const TRegisterStep> registers,
+                            const TModuleResult &result) const;
     int Inputs();
     int Outputs();
     int Walk();
     int Status();
     int Use();
     int Scan();
+    int Test(); // the I/O acceptance test
     TScanOptions ScanPlan() const;
     TScanLink ScanLink() const;
     bool SaveSettings(const SettingsFiles &files);
@@ -340,6 +356,22 @@ int TRun::Failed(const TModuleResult &result, const std::string &context)
 // SetConfig with the rate and its time-out, the three identity reads.
 bool TRun::Connect()
 {
+    if (!OpenBus())
+        return false;
+    const TModuleResult identity =
+        ReadIdentity({data_.Kind, handle_, data_.Address}, data_.ModuleName, Reporter(false));
+    if (!identity.Ok()) {
+        Failed(identity, " Modul na adrese " + std::to_string(data_.Address) + " při " +
+                             std::to_string(data_.BaudRate) + " Bd neodpovídá správně.");
+        return false;
+    }
+    data_.Connected = true;
+    return true;
+}
+
+// Init and SetConfig: the bus, with no module asked yet.
+bool TRun::OpenBus()
+{
     OpenTrace();
     data_.InitParams.fill(0);
     switch (data_.Kind) {
@@ -368,14 +400,6 @@ bool TRun::Connect()
         Err("chyba inicializace připojení (" + InterfaceText() + ") - " + StatusText(status) + ".");
         return false;
     }
-    const TModuleResult identity =
-        ReadIdentity({data_.Kind, handle_, data_.Address}, data_.ModuleName, Reporter(false));
-    if (!identity.Ok()) {
-        Failed(identity, " Modul na adrese " + std::to_string(data_.Address) + " při " +
-                             std::to_string(data_.BaudRate) + " Bd neodpovídá správně.");
-        return false;
-    }
-    data_.Connected = true;
     return true;
 }
 
@@ -440,6 +464,10 @@ int TRun::Go()
         return Use();
     if (name == "info")
         return Info();
+    if (name == "test")
+        return Test();
+    if (parent == "config" && name != "show" && name != "set")
+        return ConfigProfile(name);
     if (parent == "config")
         return name == "show" ? ConfigShow() : ConfigSet();
     if (name == "inputs")
@@ -602,6 +630,352 @@ int TRun::ConfigSet()
                 " Bd.\n";
     Out(text);
     return ExitOk;
+}
+
+// ---- config save, diff, restore, clone ------------------------------------
+
+int TRun::ConfigProfile(const std::string &name)
+{
+    if (name == "save")
+        return ConfigSave();
+    if (name == "diff")
+        return ConfigDiff();
+    if (name == "restore")
+        return ConfigRestore();
+    return ConfigClone();
+}
+
+// The whole file, checked before anything is sent: a fault in it is a
+// usage error, with its line.
+TConfigProfile TRun::LoadProfile() const
+{
+    const std::string subject =
+        "config " + cl_.Command->get_name() + ": soubor " + Quoted(cl_.ProfilePath);
+    std::string text;
+    if (cl_.ProfilePath == "-") {
+        char buffer[4096];
+        for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, stdin)) > 0;)
+            text.append(buffer, n);
+    } else {
+        switch (platform::ReadSettingsFile(cl_.ProfilePath, text)) {
+        case platform::ReadResult::Read:
+            break;
+        case platform::ReadResult::Missing:
+            Usage(subject + " neexistuje.");
+        case platform::ReadResult::Unreadable:
+            Usage(subject + " nelze přečíst (není to čitelný soubor do 1 MiB).");
+        }
+    }
+    TProfileParse parsed = ParseProfile(text);
+    if (!parsed.Profile)
+        Usage(subject + ", " + parsed.ErrorText());
+    return std::move(*parsed.Profile);
+}
+
+// Which registers of `registers` a write that ended with `result` left
+// written and checked: a write and its read-back a register.
+std::string TRun::WrittenText(std::span<const TRegisterStep> registers,
+                              const TModuleResult &result) const
+{
+    const std::size_t checked =
+        result.Outcome == TOutcome::Stopped ? last_.Number / 2 : (last_.Number - 1) / 2;
+    std::string text;
+    for (std::size_t i = 0; i < checked && i < registers.size(); ++i)
+        text += (i == 0 ? " Zapsány a ověřeny registry: " : ", ") +
+                std::to_string(registers[i].Register);
+    return text + (checked == 0 ? " Žádný registr nebyl zapsán a ověřen." : ".");
+}
+
+int TRun::ConfigSave()
+{
+    const bool toStdout = cl_.ProfilePath == "-";
+    if (toStdout && cl_.Json)
+        Usage("config save -: soubor jde na stdout, --json tam mít místo nemá.");
+    if (!Connect())
+        return ExitModule;
+    TConfigProfile profile;
+    profile.Module = data_.ModuleName;
+    const std::vector<TRegisterStep> all = AllRegisters();
+    const TModuleResult read = ReadRegisters(Link(), all, profile.Config, Reporter(true));
+    if (!read.Ok())
+        return Failed(read, " Soubor nebyl zapsán.");
+    if (profile.Config.BaudCode >= BaudCodeCount) {
+        Err("modul hlásí neznámý kód rychlosti " + std::to_string(profile.Config.BaudCode) +
+            " (platné 0..8); profil nebyl uložen. Nastavte rychlost: korvalctl config set "
+            "baud=RYCHLOST.");
+        return ExitModule;
+    }
+    const std::string text = FormatProfile(profile);
+    if (toStdout) {
+        Out(text);
+        return ExitOk;
+    }
+    // A new file beside the old one renamed over it: a reader never finds
+    // half a profile.
+    if (!platform::UpdateFile(cl_.ProfilePath, [&](const std::string *) {
+            return std::optional<std::string>(text);
+        })) {
+        Err("soubor " + Quoted(cl_.ProfilePath) +
+            " se nepodařilo zapsat (práva, místo na disku?).");
+        return ExitModule;
+    }
+    if (cl_.Json) {
+        Json j;
+        j["file"] = cl_.ProfilePath;
+        j["module"] = profile.Module;
+        j["address"] = profile.Config.Address;
+        j["baud_code"] = profile.Config.BaudCode;
+        Print(j);
+    } else {
+        Out("Uloženo do " + cl_.ProfilePath + ": " + profile.Module + ", adresa " +
+            std::to_string(profile.Config.Address) + ", " +
+            std::to_string(BaudCodeToRate(profile.Config.BaudCode)) + " Bd.\n");
+    }
+    return ExitOk;
+}
+
+int TRun::ConfigDiff()
+{
+    const TConfigProfile file = LoadProfile();
+    if (!Connect())
+        return ExitModule;
+    TModuleConfig module{};
+    const std::vector<TRegisterStep> all = AllRegisters();
+    const TModuleResult read = ReadRegisters(Link(), all, module, Reporter(true));
+    if (!read.Ok())
+        return Failed(read);
+    const TConfigDifference d = DiffConfigs(module, file.Config, all);
+    if (cl_.Json) {
+        Json j;
+        j["equal"] = d.Equal();
+        j["module"] = {{"module", data_.ModuleName}, {"file", file.Module}};
+        Json channels = Json::array();
+        for (const TChannelDifference &c : d.Channels)
+            channels.push_back({{"channel", c.Channel},
+                                {"setting", c.Setting->Key},
+                                {"module", c.Left},
+                                {"file", c.Right}});
+        j["channels"] = channels;
+        Json registers = Json::array();
+        for (const TRegisterDifference &r : d.Registers) {
+            Json one = RegisterJson(r.Register);
+            one["module"] = r.Left;
+            one["file"] = r.Right;
+            registers.push_back(one);
+        }
+        j["registers"] = registers;
+        Print(j);
+        return d.Equal() ? ExitOk : ExitMismatch;
+    }
+    std::string text = "Modul: " + data_.ModuleName + "; v souboru: " + file.Module +
+                       (data_.ModuleName == file.Module ? "\n" : " (jen pro informaci)\n");
+    if (d.Equal()) {
+        Out(text + "Modul se shoduje se souborem " + cl_.ProfilePath + " (14 registrů).\n");
+        return ExitOk;
+    }
+    if (!d.Channels.empty()) {
+        text += "\nKanál  " + Pad("Nastavení", 21) + "Modul  Soubor\n";
+        for (const TChannelDifference &c : d.Channels) {
+            char cells[64];
+            std::snprintf(cells, sizeof cells, "%5u  ", unsigned(c.Channel));
+            text += cells + Pad(c.Setting->Text, 21) + Pad(std::to_string(c.Left), 7) +
+                    std::to_string(c.Right) + "\n";
+        }
+    }
+    text += "\nRegistr  " + Pad("Nastavení", 26) + Pad("Modul", 16) + "Soubor\n";
+    for (const TRegisterDifference &r : d.Registers) {
+        char number[16];
+        std::snprintf(number, sizeof number, "%7u  ", unsigned(r.Register.Register));
+        text += number + Pad(RegisterText(r.Register), 26) +
+                Pad(RegisterValueText(r.Register, r.Left), 16) +
+                RegisterValueText(r.Register, r.Right) + "\n";
+    }
+    Out(text);
+    return ExitMismatch;
+}
+
+int TRun::ConfigRestore()
+{
+    const TConfigProfile file = LoadProfile();
+    const std::vector<TRegisterStep> registers =
+        cl_.WithAddress
+            ? AllRegisters()
+            : std::vector<TRegisterStep>(ChannelRegisters().begin(), ChannelRegisters().end());
+    if (!Connect())
+        return ExitModule;
+    // Only a dry run reads: a restore writes every register regardless.
+    TModuleConfig module{};
+    if (cl_.DryRun) {
+        const TModuleResult read = ReadRegisters(Link(), registers, module, Reporter(true));
+        if (!read.Ok())
+            return Failed(read, " Nic nebylo zapsáno.");
+    } else {
+        const TModuleResult written =
+            WriteRegisters(Link(), registers, file.Config, Reporter(true, true));
+        if (!written.Ok())
+            return Failed(written, WrittenText(registers, written));
+    }
+    const TConfigDifference d = DiffConfigs(module, file.Config, registers);
+    auto differs = [&](const TRegisterStep &r) {
+        return std::any_of(d.Registers.begin(), d.Registers.end(),
+                           [&](const TRegisterDifference &x) { return x.Register.Byte == r.Byte; });
+    };
+    if (cl_.Json) {
+        Json j;
+        j["dry_run"] = cl_.DryRun;
+        j["file"] = cl_.ProfilePath;
+        j["module"] = data_.ModuleName;
+        Json list = Json::array();
+        for (const TRegisterStep &r : registers) {
+            Json one = RegisterJson(r);
+            one["value"] = ConfigByte(file.Config, r.Byte);
+            if (cl_.DryRun) {
+                one["module"] = ConfigByte(module, r.Byte);
+                one["differs"] = differs(r);
+            }
+            list.push_back(one);
+        }
+        j["registers"] = list;
+        j["restart_required"] = cl_.WithAddress;
+        Print(j);
+        return ExitOk;
+    }
+    std::string text;
+    if (cl_.DryRun) {
+        text = "Zapsalo by se (--dry-run: nic nebylo zapsáno); liší se " +
+               std::to_string(d.Registers.size()) + " z " + std::to_string(registers.size()) +
+               " registrů (*):\n" + "Registr    " + Pad("Nastavení", 26) + Pad("Modul", 16) +
+               "Soubor\n";
+        for (const TRegisterStep &r : registers) {
+            char number[16];
+            std::snprintf(number, sizeof number, "%7u %c  ", unsigned(r.Register),
+                          differs(r) ? '*' : ' ');
+            text += number + Pad(RegisterText(r), 26) +
+                    Pad(RegisterValueText(r, ConfigByte(module, r.Byte)), 16) +
+                    RegisterValueText(r, ConfigByte(file.Config, r.Byte)) + "\n";
+        }
+    } else {
+        text = "Zapsáno a ověřeno zpětným čtením: " + std::to_string(registers.size()) +
+               " registrů ze souboru " + cl_.ProfilePath + ".\n";
+    }
+    if (cl_.WithAddress)
+        text += "Adresa " + std::to_string(file.Config.Address) + " a rychlost " +
+                std::to_string(BaudCodeToRate(file.Config.BaudCode)) +
+                " Bd platí až po restartu modulu.\n";
+    Out(text);
+    return ExitOk;
+}
+
+const char *ModuleOutcomeKey(TOutcome outcome)
+{
+    switch (outcome) {
+    case TOutcome::Done:
+        return "done";
+    case TOutcome::Mismatch:
+        return "mismatch";
+    case TOutcome::Stopped:
+        return "interrupted";
+    case TOutcome::DriverError:
+        break;
+    }
+    return "driver_error";
+}
+
+// The profile's channel registers to each address in turn over one open
+// bus; a module that fails does not stop the next one, Ctrl+C does.
+int TRun::ConfigClone()
+{
+    const TConfigProfile file = LoadProfile();
+    const std::vector<uint8_t> addresses = AddressList("--to", cl_.CloneTo);
+    const std::span<const TRegisterStep> registers = ChannelRegisters();
+    if (!OpenBus())
+        return ExitModule;
+    struct TRow {
+        uint8_t Address = 0;
+        TModuleResult Result{};
+        bool Attempted = false;
+        std::string Module, Error;
+    };
+    std::vector<TRow> rows;
+    for (uint8_t address : addresses) {
+        TRow row;
+        row.Address = address;
+        if (!Interrupted.load()) {
+            data_.Address = address;
+            row.Attempted = true;
+            row.Result = ReadIdentity(Link(), row.Module, Reporter(false));
+            if (row.Result.Ok() && Interrupted.load())
+                row.Result.Outcome = TOutcome::Stopped;
+            else if (row.Result.Ok())
+                row.Result = WriteRegisters(Link(), registers, file.Config, Reporter(true, true));
+        }
+        const std::string where = "krok " + std::to_string(last_.Number) + "/" +
+                                  std::to_string(last_.Total) + " (" + last_.What + ")";
+        switch (!row.Attempted ? TOutcome::Stopped : row.Result.Outcome) {
+        case TOutcome::Done:
+            break;
+        case TOutcome::Mismatch:
+            row.Error =
+                "zpětné čtení nesouhlasí: " + where + "." + WrittenText(registers, row.Result);
+            break;
+        case TOutcome::Stopped:
+            row.Error =
+                row.Attempted && row.Result.Step != 0
+                    ? "přerušeno (Ctrl+C) po " + where + "." + WrittenText(registers, row.Result)
+                    : std::string("přerušeno (Ctrl+C), nic nezapsáno.");
+            row.Result.Outcome = TOutcome::Stopped;
+            break;
+        case TOutcome::DriverError:
+            row.Error = where + " selhal: " + StatusText(row.Result.Status) + "." +
+                        (row.Result.Register != 0 ? WrittenText(registers, row.Result)
+                                                  : std::string(" Nic nezapsáno."));
+            break;
+        }
+        rows.push_back(std::move(row));
+    }
+
+    std::size_t done = 0, mismatches = 0, stopped = 0;
+    for (const TRow &row : rows) {
+        done += row.Result.Outcome == TOutcome::Done;
+        mismatches += row.Result.Outcome == TOutcome::Mismatch;
+        stopped += row.Result.Outcome == TOutcome::Stopped;
+    }
+    int exit = ExitOk;
+    if (stopped != 0)
+        exit = ExitInterrupted;
+    else if (done + mismatches == rows.size() && mismatches != 0)
+        exit = ExitMismatch;
+    else if (done != rows.size())
+        exit = ExitModule;
+
+    if (cl_.Json) {
+        Json j;
+        j["file"] = cl_.ProfilePath;
+        Json list = Json::array();
+        for (const TRow &row : rows) {
+            Json one;
+            one["address"] = row.Address;
+            one["outcome"] = ModuleOutcomeKey(row.Result.Outcome);
+            one["module"] = row.Module.empty() ? Json(nullptr) : Json(row.Module);
+            one["register"] = row.Result.Register != 0 ? Json(row.Result.Register) : Json(nullptr);
+            one["error"] = row.Error.empty() ? Json(nullptr) : Json(row.Error);
+            list.push_back(one);
+        }
+        j["modules"] = list;
+        j["done"] = done;
+        j["failed"] = rows.size() - done;
+        Print(j);
+    } else {
+        std::string text;
+        for (const TRow &row : rows) {
+            char head[32];
+            std::snprintf(head, sizeof head, "adresa %3u  ", unsigned(row.Address));
+            text += head + (row.Error.empty() ? "hotovo (" + row.Module + ")" : row.Error) + "\n";
+        }
+        Out(text);
+    }
+    Err("hotovo " + std::to_string(done) + " z " + std::to_string(rows.size()) + " modulů.");
+    return exit;
 }
 
 Json ChannelsJson(uint32_t word)
@@ -1246,6 +1620,151 @@ int TRun::Scan()
     return exit;
 }
 
+// ---- test: the I/O acceptance test ---------------------------------------
+
+Json AcceptanceChannelsJson(const TIoTestResult &r)
+{
+    Json list = Json::array();
+    for (const TChannelVerdict &v : r.Channels) {
+        Json one;
+        one["channel"] = v.Channel;
+        one["verdict"] = FaultKey(v.Fault);
+        one["pass"] = v.Fault == TChannelFault::Pass;
+        one["source"] = v.Source >= 0 ? Json(v.Source) : Json(nullptr);
+        one["wrong_steps"] = v.Wrong;
+        one["first_wrong_step"] = v.FirstWrong == 0 ? Json(nullptr) : Json(v.FirstWrong);
+        one["text"] = SeenText(v, r);
+        list.push_back(one);
+    }
+    return list;
+}
+
+// The patterns with the outputs wired back to the inputs; the channels'
+// verdicts, the report page. The outputs end off whatever ends the test.
+int TRun::Test()
+{
+    const uint32_t interval =
+        cl_.Interval.empty() ? 0 : Number("--interval", cl_.Interval, 0, 10000);
+    std::unique_ptr<std::FILE, int (*)(std::FILE *)> page{nullptr, std::fclose};
+    if (CommandGiven("--report")) {
+        page.reset(std::fopen(cl_.ReportPath.c_str(), "w"));
+        if (!page)
+            Usage("--report: soubor " + Quoted(cl_.ReportPath) + " nelze otevřít pro zápis.");
+    }
+    const std::time_t now = std::time(nullptr);
+    std::tm parts{};
+    ::localtime_r(&now, &parts);
+    char day[32];
+    std::strftime(day, sizeof day, "%Y-%m-%d %H:%M:%S", &parts);
+    if (!Connect())
+        return ExitModule;
+
+    // Ctrl+C ends the test after the exchange in progress; RunIoTest then
+    // still switches the outputs off.
+    const TStepReport trace = Reporter(false);
+    // The step that failed, for the message: the off write comes after it.
+    std::optional<TModuleStep> failed;
+    const TStepReport report = [&](const TModuleStep &step) {
+        trace(step);
+        if (step.Status != 0 && !failed)
+            failed = step;
+        return !Interrupted.load();
+    };
+    const int errFd = ::fileno(env_.Err);
+    const bool progress = errFd >= 0 && ::isatty(errFd) == 1;
+    TIoTestOptions options;
+    options.Settle = std::chrono::milliseconds(interval);
+    options.Wait = [](std::chrono::milliseconds d) { return Wait(d); };
+    options.Progress = [&](std::size_t done, std::size_t total) {
+        if (progress) {
+            std::fprintf(env_.Err, "\rkrok %zu/%zu", done, total);
+            std::fflush(env_.Err);
+        }
+        return true;
+    };
+    const TIoTestResult r = RunIoTest(Link(), options, report);
+    if (progress)
+        std::fputs("\r              \r", env_.Err);
+    if (trace_)
+        trace_->Flush();
+
+    const std::string off = r.OutputsOff ? " Výstupy vypnuty." : " Výstupy se nepodařilo vypnout.";
+    int exit = r.Passed() ? ExitOk : ExitMismatch;
+    if (r.Module.Outcome == TOutcome::Stopped) {
+        Err("přerušeno (Ctrl+C) po " + std::to_string(r.Steps.size()) + " z " +
+            std::to_string(r.StepsPlanned) + " kroků zkoušky." + off);
+        exit = ExitInterrupted;
+    } else if (!r.Module.Ok()) {
+        last_ = failed.value_or(last_);
+        // The final off write's failure included.
+        exit = Failed(r.Module, " Zkouška skončila po " + std::to_string(r.Steps.size()) + " z " +
+                                    std::to_string(r.StepsPlanned) + " krocích." + off);
+    }
+
+    const char *verdict = VerdictText(r);
+    std::size_t failing = 0;
+    for (const TChannelVerdict &v : r.Channels)
+        failing += v.Fault == TChannelFault::Pass || v.Fault == TChannelFault::Untested ? 0 : 1;
+    if (cl_.Json) {
+        Json j;
+        j["module"] = data_.ModuleName;
+        j["address"] = data_.Address;
+        j["baud_rate"] = data_.BaudRate;
+        j["interface"] = InterfaceJson();
+        j["din-negation"] = r.DinNegation;
+        j["dout-negation"] = r.DoutNegation;
+        j["interval_ms"] = interval;
+        j["status_before"] = r.StatusBefore;
+        j["status_after"] = r.StatusAfterRead ? Json(r.StatusAfter) : Json(nullptr);
+        j["steps"] = r.Steps.size();
+        j["steps_planned"] = r.StepsPlanned;
+        j["exchanges"] = r.Exchanges;
+        j["duration_s"] = std::round(double(r.Duration.count()) / 1e6) / 1000.0;
+        j["exchange_time_s"] = std::round(double(r.ExchangeTime.count()) / 1e6) / 1000.0;
+        j["outputs_off"] = r.OutputsOff;
+        j["channels"] = AcceptanceChannelsJson(r);
+        j["failed_channels"] = failing;
+        j["passed"] = r.Passed();
+        j["verdict"] = verdict;
+        Print(j);
+    } else {
+        std::string text = Pad("Modul", 14) + data_.ModuleName + "\n" + Pad("Negace DIN", 14) +
+                           HexText(r.DinNegation) + "\n" + Pad("Negace DOUT", 14) +
+                           HexText(r.DoutNegation) + "\n\nKanál  Výsledek        Zjištěno\n";
+        for (const TChannelVerdict &v : r.Channels) {
+            char number[16];
+            std::snprintf(number, sizeof number, "%5d  ", v.Channel);
+            text += number + Pad(FaultText(v), 16) + SeenText(v, r) + "\n";
+        }
+        char timing[96];
+        std::snprintf(timing, sizeof timing, "%zu z %zu kroků, %zu výměn, %.2f s", r.Steps.size(),
+                      r.StepsPlanned, r.Exchanges, double(r.Duration.count()) / 1e9);
+        std::string timingText = timing;
+        std::replace(timingText.begin(), timingText.end(), '.', ',');
+        text += "\n" + Pad("Zkouška", 14) + timingText + "\n" + Pad("Výsledek", 14) + verdict +
+                (failing == 0 ? std::string()
+                              : " (nevyhovuje kanálů: " + std::to_string(failing) + " z 32)") +
+                "\n";
+        Out(text);
+    }
+    if (page) {
+        TReportPage p;
+        p.Module = data_.ModuleName;
+        p.Date = day;
+        p.Interface = InterfaceText();
+        p.Address = data_.Address;
+        p.BaudRate = data_.BaudRate;
+        p.IntervalMs = interval;
+        const std::string html = AcceptanceHtml(p, r);
+        const bool complete = std::fputs(html.c_str(), page.get()) >= 0;
+        if (std::fclose(page.release()) != 0 || !complete) {
+            Err("--report: soubor " + cl_.ReportPath + " se nepodařilo zapsat celý.");
+            exit = exit == ExitOk ? ExitModule : exit;
+        }
+    }
+    return exit;
+}
+
 } // namespace
 
 int RunKorvalctl(int argc, const char *const *argv, const TCliEnvironment &env)
@@ -1259,6 +1778,7 @@ int RunKorvalctl(int argc, const char *const *argv, const TCliEnvironment &env)
     CLI::App app{"Konfigurace a test modulů digitálních vstupů a výstupů z příkazové řádky.",
                  "korvalctl"};
     BuildCommandLine(app, cl);
+    BuildTestCommand(app, cl);
     auto usage = [&](const std::string &message) {
         std::fprintf(env.Err, "korvalctl: %s %s Nápověda: korvalctl --help\n", message.c_str(),
                      NothingSent);
