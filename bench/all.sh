@@ -53,6 +53,8 @@ bench trace bash -c 'cmake --build build-bench --target bench_trace q417sim q417
       --benchmark_color=false'
 bench cli bash bench/cli-startup.sh
 bench scan bash bench/scan.sh
+bench profile bash bench/profile.sh
+bench acceptance bash bench/acceptance.sh
 
 machine="$(nproc) × $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//')"
 table=$(
@@ -61,7 +63,7 @@ table=$(
     echo
     echo "| figure | measured | against | ratio | goal | met |"
     echo "|---|---|---|---|---|---|"
-    cat "$logs"/{lan,modulecall,startup,views,config,cli,trace,scan}.log 2>/dev/null |
+    cat "$logs"/{lan,modulecall,startup,views,config,cli,trace,scan,profile,acceptance}.log 2>/dev/null |
         awk -F'\t' '$1 == "row" { printf "| %s | %s | %s | %s | %s | %s |\n", $2, $3, $4, $5, $6, $7 }'
 )
 echo "$table"

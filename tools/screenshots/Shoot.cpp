@@ -11,6 +11,10 @@
 
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QImage>
+#include <QPainter>
+#include <QTextDocument>
 #include <QEvent>
 #include <QPushButton>
 #include <QTimer>
@@ -92,11 +96,31 @@ bool ShootView(QAction *item, const QString &file, int wait, std::function<void(
     return shooter.saved;
 }
 
+// A page such as korvalctl's test report, laid out at the width of a
+// printed A4 page's text, rendered into `png` on white.
+bool RenderHtml(const QString &html, const QString &png)
+{
+    QFile in(html);
+    if (!in.open(QIODevice::ReadOnly))
+        return false;
+    QTextDocument doc;
+    doc.setHtml(QString::fromUtf8(in.readAll()));
+    doc.setTextWidth(760);
+    QImage image(760, int(doc.size().height()) + 1, QImage::Format_RGB32);
+    image.fill(Qt::white);
+    QPainter painter(&image);
+    doc.drawContents(&painter);
+    painter.end();
+    return image.save(png);
+}
+
 } // namespace
 
 int main(int argc, char **argv)
 {
     TApplication app(argc, argv);
+    if (argc == 4 && std::strcmp(argv[1], "--html") == 0)
+        return RenderHtml(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3])) ? 0 : 1;
     int port = 0;
     QString out = QStringLiteral(".");
     for (int i = 1; i + 1 < argc; i += 2) {
@@ -106,7 +130,8 @@ int main(int argc, char **argv)
             out = QString::fromLocal8Bit(argv[i + 1]);
     }
     if (port <= 0 || port > 65535) {
-        std::fprintf(stderr, "usage: korval_shoot --port UDP-PORT [--out DIR]\n");
+        std::fprintf(stderr, "usage: korval_shoot --port UDP-PORT [--out DIR]\n"
+                             "       korval_shoot --html PAGE.html PICTURE.png\n");
         return 2;
     }
     QDir().mkpath(out);
