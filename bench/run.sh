@@ -4,7 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/deps.sh
-ensure_packages g++ cmake ninja-build pkg-config libbenchmark-dev libserialport-dev
+ensure_packages "${BENCH_PACKAGES[@]}"
 cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release \
   -DKORVAL_BUILD_TESTS=OFF -DKORVAL_BUILD_GUI=OFF >/dev/null
 cmake --build build-bench --target bench_lan q417sim q417_drivers
