@@ -1796,6 +1796,29 @@ int RunKorvalctl(int argc, const char *const *argv, const TCliEnvironment &env)
         std::fprintf(env.Out, "%s\n", e.what());
         return ExitOk;
     } catch (const CLI::ParseError &e) {
+        // A mistyped command is left over as an extra word, and CLI11 then
+        // reports the command as missing: name the word, and for a command
+        // with commands below it (config), those.
+        if (dynamic_cast<const CLI::RequiredError *>(&e) != nullptr) {
+            CLI::App *level = &app;
+            while (!level->get_subcommands().empty())
+                level = level->get_subcommands().front();
+            if (level != &app || !level->remaining().empty()) {
+                std::string known;
+                for (const CLI::App *sub : level->get_subcommands({}))
+                    known += (known.empty() ? "" : ", ") + sub->get_name();
+                // A word a command does not take falls back to its parent.
+                std::vector<std::string> extras = level->remaining();
+                if (extras.empty())
+                    extras = app.remaining();
+                const std::string prefix = level == &app ? "" : level->get_name() + ": ";
+                if (!extras.empty())
+                    return usage(prefix + "neznámý příkaz " + Quoted(extras.front()) + " (" +
+                                 known + ").");
+                if (level != &app)
+                    return usage(prefix + "chybí příkaz (" + known + ").");
+            }
+        }
         return usage(ParseErrorText(e));
     }
     // The leaf command: "config" always has one below it.

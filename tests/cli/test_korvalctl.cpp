@@ -531,6 +531,9 @@ INSTANTIATE_TEST_SUITE_P(
         BadUsage{"TimeoutBelow1000", {"--timeout", "999", "info"}, "1000..65535"},
         BadUsage{"IpPartAbove255", {"--ip", "127.0.0.256", "info"}, "--ip"},
         BadUsage{"UnknownOption", {"--frobnicate", "info"}, "--frobnicate"},
+        // A mistyped command is named, not taken for a missing one.
+        BadUsage{"UnknownCommand", {"infoo"}, "neznámý příkaz „infoo“"},
+        BadUsage{"UnknownConfigCommand", {"config", "shwo"}, "config: neznámý příkaz „shwo“"},
         BadUsage{"UnknownKey", {"config", "set", "dout-init.2=1", "colour=1"}, "colour"},
         BadUsage{"ChannelAbove31", {"config", "set", "dout-init.32=1"}, "0..31"},
         BadUsage{
