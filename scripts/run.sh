@@ -12,6 +12,10 @@ work=$(mktemp -d)
 sim_pid=
 prog_pid=
 cleanup() {
+    # The program has usually ended already, and a kill that finds nothing
+    # fails: under set -e that ended the clean-up there, leaving the
+    # simulator running.
+    set +e
     [ -n "$prog_pid" ] && kill "$prog_pid" 2>/dev/null
     [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null
     rm -rf "$work"
