@@ -19,26 +19,8 @@ void Usage(const std::string &message)
     throw TUsageError(message);
 }
 
-std::string Quoted(std::string_view text)
-{
-    return "„" + std::string(text) + "“";
-}
-
 namespace
 {
-
-std::optional<uint64_t> Decimal(std::string_view text)
-{
-    if (text.empty() || text.size() > 10)
-        return std::nullopt;
-    uint64_t value = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9')
-            return std::nullopt;
-        value = value * 10 + uint64_t(c - '0');
-    }
-    return value;
-}
 
 int HexDigit(char c)
 {
@@ -75,9 +57,9 @@ std::optional<std::vector<bool>> Ranges(std::string_view text, uint32_t max)
         const std::string_view item = text.substr(
             start, comma == std::string_view::npos ? std::string_view::npos : comma - start);
         const std::size_t dash = item.find('-');
-        const std::optional<uint64_t> first = Decimal(item.substr(0, dash));
+        const std::optional<uint64_t> first = DecimalDigits(item.substr(0, dash), 10);
         const std::optional<uint64_t> last =
-            dash == std::string_view::npos ? first : Decimal(item.substr(dash + 1));
+            dash == std::string_view::npos ? first : DecimalDigits(item.substr(dash + 1), 10);
         if (!first || !last || *first > *last || *last > max)
             return std::nullopt;
         for (uint64_t n = *first; n <= *last; ++n)
@@ -92,7 +74,7 @@ std::optional<std::vector<bool>> Ranges(std::string_view text, uint32_t max)
 
 uint32_t Number(std::string_view option, std::string_view text, uint32_t min, uint32_t max)
 {
-    const std::optional<uint64_t> value = Decimal(text);
+    const std::optional<uint64_t> value = DecimalDigits(text, 10);
     if (!value || *value < min || *value > max)
         Usage(std::string(option) + ": " + Quoted(text) + " není celé číslo " +
               std::to_string(min) + ".." + std::to_string(max) + ".");
@@ -101,7 +83,7 @@ uint32_t Number(std::string_view option, std::string_view text, uint32_t min, ui
 
 uint32_t Rate(std::string_view option, std::string_view text)
 {
-    const std::optional<uint64_t> value = Decimal(text);
+    const std::optional<uint64_t> value = DecimalDigits(text, 10);
     for (uint8_t code = 0; value && code < BaudCodeCount; ++code) {
         if (BaudCodeToRate(code) == *value)
             return uint32_t(*value);
@@ -146,7 +128,7 @@ bool IsIpv4(std::string_view text)
         const std::size_t dot = text.find('.', start);
         const std::string_view part = text.substr(
             start, dot == std::string_view::npos ? std::string_view::npos : dot - start);
-        const std::optional<uint64_t> value = part.size() <= 3 ? Decimal(part) : std::nullopt;
+        const std::optional<uint64_t> value = DecimalDigits(part, 3);
         if (!value || *value > 255)
             return false;
         ++parts;
@@ -254,10 +236,10 @@ std::chrono::microseconds Milliseconds(std::string_view option, std::string_view
     const std::string_view whole = text.substr(0, point);
     const std::string_view fraction =
         point == std::string_view::npos ? std::string_view() : text.substr(point + 1);
-    std::optional<uint64_t> ms = whole.size() <= 7 ? Decimal(whole) : std::nullopt;
+    std::optional<uint64_t> ms = DecimalDigits(whole, 7);
     std::optional<uint64_t> micro = uint64_t(0);
     if (point != std::string_view::npos)
-        micro = fraction.size() <= 3 ? Decimal(fraction) : std::nullopt;
+        micro = DecimalDigits(fraction, 3);
     for (std::size_t n = fraction.size(); micro && n < 3; ++n)
         *micro *= 10;
     const std::chrono::microseconds value{ms && micro ? int64_t(*ms * 1000 + *micro) : -1};

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "Module.h"
+#include "Text.h"
 
 #include <CLI/CLI.hpp>
 
@@ -59,8 +60,6 @@ struct TUsageError : std::runtime_error {
 };
 
 [[noreturn]] void Usage(const std::string &message);
-// The user's text in Czech quotation marks.
-std::string Quoted(std::string_view text);
 
 // Decimal digits only, within min..max.
 uint32_t Number(std::string_view option, std::string_view text, uint32_t min, uint32_t max);

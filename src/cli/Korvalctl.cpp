@@ -1463,17 +1463,13 @@ int TRun::Scan()
     OpenTrace();
     const std::size_t total = plan.Addresses.size() * plan.BaudCodes.size();
 
-    // The scan reports its exchanges without their address: the probes go
-    // through the plan's addresses in order, rate after rate, and the
-    // progress report after each address tells which one comes next.
     std::size_t probed = 0;
     const TStepReport step = [&](const TModuleStep &s) {
         last_ = s;
         // Taken now: the texts come from the driver, unloaded at the end.
         const std::string text = StatusText(s.Status);
         if (trace_)
-            trace_->Exchange({data_.Kind, 0, plan.Addresses[probed % plan.Addresses.size()]}, s,
-                             text);
+            trace_->Exchange({data_.Kind, 0, s.Address}, s, text);
         return true;
     };
     TProgressLine line(env_.Err);

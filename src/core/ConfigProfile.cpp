@@ -1,5 +1,7 @@
 #include "ConfigProfile.h"
 
+#include "Text.h"
+
 #include <cstdio>
 
 namespace
@@ -14,33 +16,6 @@ const std::array<TProfileSetting, 3> Settings = {{
 uint8_t ChannelBit(const TModuleConfig &c, const TProfileSetting &s, unsigned channel)
 {
     return (ConfigByte(c, s.Byte + channel / 8) >> (channel % 8)) & 1u;
-}
-
-std::string_view Trim(std::string_view text)
-{
-    const std::size_t first = text.find_first_not_of(" \t");
-    if (first == std::string_view::npos)
-        return {};
-    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
-}
-
-// Decimal digits only (no sign, no blanks), at most three of them.
-std::optional<unsigned> Small(std::string_view text)
-{
-    if (text.empty() || text.size() > 3)
-        return std::nullopt;
-    unsigned value = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9')
-            return std::nullopt;
-        value = value * 10 + unsigned(c - '0');
-    }
-    return value;
-}
-
-std::string Quoted(std::string_view text)
-{
-    return "„" + std::string(text) + "“";
 }
 
 std::string RateNote(uint8_t code)
@@ -76,8 +51,8 @@ std::string TParser::Line(std::size_t number, std::string_view line)
     const std::size_t colon = line.find(':');
     if (colon == std::string_view::npos)
         return "řádek není komentář (#) ani tvaru „klíč: hodnota“: " + Quoted(line) + ".";
-    const std::string_view key = Trim(line.substr(0, colon));
-    const std::string_view value = Trim(line.substr(colon + 1));
+    const std::string_view key = TrimBlanks(line.substr(0, colon));
+    const std::string_view value = TrimBlanks(line.substr(colon + 1));
     auto once = [&](std::size_t &seen) -> std::string {
         if (seen != 0)
             return "klíč " + Quoted(key) + " je podruhé (poprvé na řádku " + std::to_string(seen) +
@@ -90,7 +65,7 @@ std::string TParser::Line(std::size_t number, std::string_view line)
         return once(moduleLine_);
     }
     if (key == "address") {
-        const std::optional<unsigned> address = Small(value);
+        const std::optional<uint64_t> address = DecimalDigits(value, 3);
         if (!address || *address > 255)
             return "address: " + Quoted(value) + " není adresa 0..255.";
         profile.Config.Address = uint8_t(*address);
@@ -98,34 +73,34 @@ std::string TParser::Line(std::size_t number, std::string_view line)
     }
     if (key == "baud-code") {
         const std::size_t blank = value.find_first_of(" \t");
-        const std::optional<unsigned> code = Small(value.substr(0, blank));
+        const std::optional<uint64_t> code = DecimalDigits(value.substr(0, blank), 3);
         if (!code || *code >= BaudCodeCount)
             return "baud-code: " + Quoted(value.substr(0, blank)) + " není kód rychlosti 0..8.";
         // The rate is there for the reader; one that disagrees with the
         // code means the file was edited by half.
         if (blank != std::string_view::npos &&
-            Trim(value.substr(blank)) != RateNote(uint8_t(*code)))
+            TrimBlanks(value.substr(blank)) != RateNote(uint8_t(*code)))
             return "baud-code: za kódem " + std::to_string(*code) + " smí být jen " +
-                   Quoted(RateNote(uint8_t(*code))) + ", ne " + Quoted(Trim(value.substr(blank))) +
+                   Quoted(RateNote(uint8_t(*code))) + ", ne " + Quoted(TrimBlanks(value.substr(blank))) +
                    ".";
         profile.Config.BaudCode = uint8_t(*code);
         return once(baudLine_);
     }
     if (key.substr(0, 8) == "channel " || key.substr(0, 8) == "channel\t")
-        return Channel(number, Trim(key.substr(8)), value);
+        return Channel(number, TrimBlanks(key.substr(8)), value);
     return "neznámý klíč " + Quoted(key) + " (známé: module, address, baud-code, channel N).";
 }
 
 std::string TParser::Channel(std::size_t number, std::string_view head, std::string_view rest)
 {
-    const std::optional<unsigned> channel = Small(head);
+    const std::optional<uint64_t> channel = DecimalDigits(head, 3);
     if (!channel || *channel > 31)
         return "channel: " + Quoted(head) + " není kanál 0..31.";
     if (channelLine_[*channel] != 0)
         return "kanál " + std::to_string(*channel) + " je podruhé (poprvé na řádku " +
                std::to_string(channelLine_[*channel]) + ").";
     std::array<bool, Settings.size()> given{};
-    while (!(rest = Trim(rest)).empty()) {
+    while (!(rest = TrimBlanks(rest)).empty()) {
         const std::string_view item = rest.substr(0, rest.find_first_of(" \t"));
         rest.remove_prefix(item.size());
         const std::size_t eq = item.find('=');
@@ -227,21 +202,21 @@ TProfileParse ParseProfile(std::string_view text)
         ++number;
         result.Line = number;
         if (number == 1) {
-            const std::string_view first = Trim(line);
+            const std::string_view first = TrimBlanks(line);
             if (first.substr(0, header.size()) != header) {
                 result.Message = "soubor není profil konfigurace: první řádek musí být „" + header +
                                  std::to_string(ProfileVersion) + "“.";
                 return result;
             }
-            if (Trim(first.substr(header.size())) != std::to_string(ProfileVersion)) {
-                result.Message = "verze profilu " + Quoted(Trim(first.substr(header.size()))) +
+            if (TrimBlanks(first.substr(header.size())) != std::to_string(ProfileVersion)) {
+                result.Message = "verze profilu " + Quoted(TrimBlanks(first.substr(header.size()))) +
                                  " není podporovaná; tento korvalctl čte verzi " +
                                  std::to_string(ProfileVersion) + ".";
                 return result;
             }
             continue;
         }
-        line = Trim(line);
+        line = TrimBlanks(line);
         if (line.empty() || line.front() == '#')
             continue;
         result.Message = parser.Line(number, line);

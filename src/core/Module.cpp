@@ -118,30 +118,11 @@ class TRun
     bool Exchange(std::string what, uint8_t cmd, uint8_t sub, std::array<uint8_t, 4> request,
                   TModuleStep &step, uint8_t reg = 0, uint8_t requestX = 0)
     {
-        step = TModuleStep{};
+        step = ExchangeStep(link_, std::move(what), cmd, sub, request, requestX);
         step.Number = ++number_;
         step.Total = total_;
-        step.What = std::move(what);
-        step.Cmd = cmd;
-        step.Sub = sub;
-        step.RequestX = requestX;
-        step.Request = request;
-        std::array<uint8_t, 4> d = request;
-        uint8_t x = requestX;
-        // ModuleCall leaves the status alone when it sends nothing (handle
-        // 0); that must not read as a good answer.
-        uint8_t status = DrvNotComposed;
-        TDataArray reply{};
-        step.Started = std::chrono::system_clock::now();
-        const auto begun = std::chrono::steady_clock::now();
-        ModuleCall(link_.Kind, link_.Handle, link_.Address, cmd, sub, x, d[0], d[1], d[2], d[3],
-                   status, reply);
-        step.Duration = std::chrono::steady_clock::now() - begun;
-        step.X = x;
-        step.Reply = d;
-        step.Status = status;
         reg_ = reg;
-        return status == 0;
+        return step.Status == 0;
     }
 
     // Reports the step; false when the operation must end.
@@ -197,6 +178,35 @@ TModuleResult ReadWord(const TModuleLink &link, uint8_t cmd, uint8_t sub, const 
 }
 
 } // namespace
+
+TModuleStep ExchangeStep(const TModuleLink &link, std::string what, uint8_t cmd, uint8_t sub,
+                         std::array<uint8_t, 4> request, uint8_t requestX)
+{
+    TModuleStep step;
+    step.Number = 1;
+    step.Total = 1;
+    step.What = std::move(what);
+    step.Address = link.Address;
+    step.Cmd = cmd;
+    step.Sub = sub;
+    step.RequestX = requestX;
+    step.Request = request;
+    std::array<uint8_t, 4> d = request;
+    uint8_t x = requestX;
+    // ModuleCall leaves the status alone when it sends nothing (handle 0);
+    // that must not read as a good answer.
+    uint8_t status = DrvNotComposed;
+    TDataArray reply{};
+    step.Started = std::chrono::system_clock::now();
+    const auto begun = std::chrono::steady_clock::now();
+    ModuleCall(link.Kind, link.Handle, link.Address, cmd, sub, x, d[0], d[1], d[2], d[3], status,
+               reply);
+    step.Duration = std::chrono::steady_clock::now() - begun;
+    step.X = x;
+    step.Reply = d;
+    step.Status = status;
+    return step;
+}
 
 uint32_t BaudCodeToRate(uint8_t code)
 {

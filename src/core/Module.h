@@ -55,6 +55,7 @@ struct TModuleStep {
     std::size_t Number = 0; // 1-based
     std::size_t Total = 0;
     std::string What; // Czech, e.g. "zápis registru 62 (rychlost) = 4"
+    uint8_t Address = 0; // the module's the request went to
     uint8_t Cmd = 0;
     uint8_t Sub = 0;
     uint8_t RequestX = 0;             // 0 but in the identity's second and third
@@ -89,6 +90,12 @@ struct TModuleResult {
     uint8_t Register = 0; // for a register step that ended it
     bool Ok() const { return Outcome == TOutcome::Done; }
 };
+
+// One exchange, as an operation of one step (Number and Total 1): the
+// request X and D0..D3, the answer or the driver's status, when it went out
+// and how long it took. Every operation below is made of these.
+TModuleStep ExchangeStep(const TModuleLink &link, std::string what, uint8_t cmd, uint8_t sub,
+                         std::array<uint8_t, 4> request = {}, uint8_t requestX = 0);
 
 // The three identity reads of the connection dialog; each request carries
 // the X of the previous answer (the first 0). Name is the module's

@@ -13,15 +13,6 @@ constexpr std::string_view kBlanks = " \t";
 constexpr std::string_view kCrlf = "\r\n";
 constexpr std::size_t npos = std::string_view::npos;
 
-std::string_view Trim(std::string_view text)
-{
-    const std::size_t first = text.find_first_not_of(kBlanks);
-    if (first == npos) {
-        return {};
-    }
-    return text.substr(first, text.find_last_not_of(kBlanks) - first + 1);
-}
-
 char AsciiLower(char c)
 {
     return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
@@ -45,7 +36,7 @@ std::optional<std::string_view> SectionName(std::string_view line)
     if (close == npos) {
         return std::nullopt;
     }
-    return Trim(line.substr(open + 1, close - open - 1));
+    return TrimBlanks(line.substr(open + 1, close - open - 1));
 }
 
 // The key of a "key=value" line; nothing for comments and lines without '='.
@@ -56,12 +47,12 @@ std::optional<std::string_view> KeyName(std::string_view line)
     if (first == npos || line[first] == ';' || equals == npos) {
         return std::nullopt;
     }
-    return Trim(line.substr(0, equals));
+    return TrimBlanks(line.substr(0, equals));
 }
 
 std::string_view ValueOf(std::string_view line)
 {
-    std::string_view value = Trim(line.substr(line.find('=') + 1));
+    std::string_view value = TrimBlanks(line.substr(line.find('=') + 1));
     if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
         value.back() == value.front()) {
         value = value.substr(1, value.size() - 2);
@@ -92,7 +83,7 @@ void CheckWritable(std::string_view section, std::string_view key, std::string_v
     if (section.find(']') != npos || HasLineBreak(section)) {
         throw std::invalid_argument("section name cannot be written");
     }
-    const std::string_view trimmedKey = Trim(key);
+    const std::string_view trimmedKey = TrimBlanks(key);
     if (trimmedKey.empty() || trimmedKey.front() == ';' || trimmedKey.front() == '[' ||
         key.find('=') != npos || HasLineBreak(key)) {
         throw std::invalid_argument("key name cannot be written");
@@ -153,8 +144,8 @@ ProfileFile::Location ProfileFile::Locate(const std::vector<Line> &lines, std::s
                                           std::string_view key)
 {
     Location location{npos, npos, npos};
-    section = Trim(section);
-    key = Trim(key);
+    section = TrimBlanks(section);
+    key = TrimBlanks(key);
     std::size_t i = 0;
     while (i < lines.size()) {
         const auto name = SectionName(lines[i].text);
@@ -170,7 +161,7 @@ ProfileFile::Location ProfileFile::Locate(const std::vector<Line> &lines, std::s
     location.insert = i + 1;
     for (++i; i < lines.size() && !SectionName(lines[i].text); ++i) {
         const std::string_view text = lines[i].text;
-        if (Trim(text).empty()) {
+        if (TrimBlanks(text).empty()) {
             continue;
         }
         location.insert = i + 1;

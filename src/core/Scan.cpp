@@ -143,29 +143,14 @@ class TScanner
     // one step.
     uint8_t Probe(uint8_t address, uint8_t code, unsigned attempt)
     {
-        TModuleStep step;
-        step.Number = 1;
-        step.Total = 1;
-        step.What = "hledání modulu: adresa " + std::to_string(address) + ", " +
-                    std::to_string(BaudCodeToRate(code)) + " Bd";
+        std::string what = "hledání modulu: adresa " + std::to_string(address) + ", " +
+                           std::to_string(BaudCodeToRate(code)) + " Bd";
         if (attempt > 1)
-            step.What += ", pokus " + std::to_string(attempt);
-        step.Cmd = CmdReadIdentity;
-        step.Sub = 0;
-        uint8_t x = 0;
-        std::array<uint8_t, 4> d{};
-        uint8_t status = DrvNotComposed; // ModuleCall leaves it when it sends nothing
-        TDataArray reply{};
-        step.Started = system_clock::now();
-        const auto started = steady_clock::now();
-        ModuleCall(link_.Kind, handle_, address, CmdReadIdentity, 0, x, d[0], d[1], d[2], d[3],
-                   status, reply);
-        step.Duration = steady_clock::now() - started;
-        step.X = x;
-        step.Reply = d;
-        step.Status = status;
+            what += ", pokus " + std::to_string(attempt);
+        const TModuleStep step =
+            ExchangeStep({link_.Kind, handle_, address}, std::move(what), CmdReadIdentity, 0);
         stopped_ = step_ && !step_(step);
-        return status;
+        return step.Status;
     }
 
     // Probes one address, retrying damaged replies; false when the scan

@@ -212,3 +212,29 @@ int32_t TextToIntDef(std::string_view text, int32_t fallback)
     TryTextToInt(text, value);
     return value;
 }
+
+std::optional<uint64_t> DecimalDigits(std::string_view text, std::size_t maxDigits)
+{
+    if (text.empty() || text.size() > maxDigits || text.size() > 19)
+        return std::nullopt;
+    uint64_t value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9')
+            return std::nullopt;
+        value = value * 10 + uint64_t(c - '0');
+    }
+    return value;
+}
+
+std::string_view TrimBlanks(std::string_view text)
+{
+    const std::size_t first = text.find_first_not_of(" \t");
+    if (first == std::string_view::npos)
+        return {};
+    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
+std::string Quoted(std::string_view text)
+{
+    return "„" + std::string(text) + "“";
+}

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -29,3 +30,13 @@ bool TryTextToInt(std::string_view text, int32_t &value);
 
 // TryTextToInt, or `fallback` when the text is not a number.
 int32_t TextToIntDef(std::string_view text, int32_t fallback);
+
+// Decimal digits only (no sign, no blanks), one to `maxDigits` of them
+// (at most 19, so that any fits); nothing for any other text.
+std::optional<uint64_t> DecimalDigits(std::string_view text, std::size_t maxDigits);
+
+// The text without the blanks and tabs around it.
+std::string_view TrimBlanks(std::string_view text);
+
+// A user's text in Czech quotation marks, as messages cite it: „text“.
+std::string Quoted(std::string_view text);
