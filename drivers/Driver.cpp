@@ -2,6 +2,7 @@
 
 #include "q417drv.h"
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <random>
@@ -171,6 +172,30 @@ int32_t SetGuard(int32_t handle, int32_t microseconds)
     if (!GuardInRange(microseconds))
         return Q417_E_PARAM;
     c->transport->SetGuard(std::chrono::microseconds(microseconds));
+    return Q417_OK;
+}
+
+int32_t Late(int32_t handle, int32_t waitMs, int32_t *late, int32_t *count)
+{
+    Connection *c = Find(handle);
+    if (c == nullptr)
+        return Q417_E_HANDLE;
+    if (late == nullptr || count == nullptr || waitMs < 0 || waitMs > MaxTimeoutMs)
+        return Q417_E_PARAM;
+    *count = 0;
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
+    if (const int32_t r = c->transport->Listen(until); r != 0)
+        return r;
+    LateReplies &kept = c->transport->Late();
+    int32_t n = 0;
+    for (; n < Q417_LATE_MAX && !kept.Empty(); ++n) {
+        const LateReply r = kept.Take();
+        int32_t *record = late + n * Q417_LATE_FIELDS;
+        record[0] = r.address;
+        record[1] = r.rate;
+        record[2] = int32_t(std::min<int64_t>(r.after.count(), INT32_MAX));
+    }
+    *count = n;
     return Q417_OK;
 }
 

@@ -26,6 +26,8 @@ int32_t Send(int32_t handle, const int32_t *request, int32_t *reply, int32_t *x,
 int32_t Done(int32_t *handle);
 // The silence guard of an open connection, in us (q417drv.h).
 int32_t SetGuard(int32_t handle, int32_t microseconds);
+// The late replies of an open connection (q417drv.h).
+int32_t Late(int32_t handle, int32_t waitMs, int32_t *late, int32_t *count);
 
 // Writes the text of `code` as the Error entry does.
 int32_t Error(int32_t code, int32_t *text);

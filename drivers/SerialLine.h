@@ -21,6 +21,8 @@ public:
     // One of the rates of SerialRates; false when the line refuses it.
     virtual bool SetRate(int32_t rate) = 0;
     virtual bool FlushInput() = 0;
+    // What has arrived, without waiting: bytes moved, or -1.
+    virtual int ReadQueued(uint8_t *bytes, std::size_t size) = 0;
     virtual int Write(const uint8_t *bytes, std::size_t size, int timeoutMs) = 0;
     virtual int Read(uint8_t *bytes, std::size_t size, int timeoutMs) = 0;
     // As Read, waiting at most until `deadline`, to the microsecond where

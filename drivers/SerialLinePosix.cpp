@@ -15,6 +15,10 @@
 
 #include <libserialport.h>
 
+#if defined(__linux__)
+#include <linux/serial.h>
+#endif
+
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -44,10 +48,48 @@ int32_t Claim(int fd)
     return Q417_OK;
 }
 
+// A USB serial adapter holds received bytes back until its buffer fills or
+// its latency timer runs out (16 ms on common chips), which makes a module
+// that answers in 1 ms look 16 ms late. The low-latency flag, as `setserial
+// low_latency` sets it, asks the kernel to pass bytes on at once, and the
+// usual adapter drivers turn it into a 1 ms timer. A port that does not
+// take it (a pty, a plain UART driver, a user without the right) keeps
+// working as before.
+// True when the flag was set here, so that the line clears it again when it
+// closes and leaves the port as it found it.
+bool RequestLowLatency(int fd)
+{
+#if defined(__linux__)
+    serial_struct s{};
+    if (::ioctl(fd, TIOCGSERIAL, &s) != 0 || (s.flags & ASYNC_LOW_LATENCY) != 0)
+        return false;
+    s.flags |= ASYNC_LOW_LATENCY;
+    return ::ioctl(fd, TIOCSSERIAL, &s) == 0;
+#else
+    (void)fd;
+    return false;
+#endif
+}
+
+void ClearLowLatency(int fd)
+{
+#if defined(__linux__)
+    serial_struct s{};
+    if (::ioctl(fd, TIOCGSERIAL, &s) == 0) {
+        s.flags &= ~ASYNC_LOW_LATENCY;
+        ::ioctl(fd, TIOCSSERIAL, &s);
+    }
+#else
+    (void)fd;
+#endif
+}
+
 // Only the holder lifts the exclusion, before it closes: a pty whose other
 // side stays open would otherwise refuse every later open but root's.
-void Release(int fd)
+void Release(int fd, bool lowLatencySet)
 {
+    if (lowLatencySet)
+        ClearLowLatency(fd);
     ::ioctl(fd, TIOCNXCL);
 }
 
@@ -73,10 +115,10 @@ int WaitReadableBy(int fd, Clock::time_point deadline)
 
 class SpLine final : public Line {
 public:
-    SpLine(sp_port *port, int fd) : port_(port), fd_(fd) {}
+    SpLine(sp_port *port, int fd) : port_(port), fd_(fd), lowLatency_(RequestLowLatency(fd)) {}
     ~SpLine() override
     {
-        Release(fd_);
+        Release(fd_, lowLatency_);
         sp_close(port_);
         sp_free_port(port_);
     }
@@ -91,6 +133,11 @@ public:
                sp_set_flowcontrol(port_, SP_FLOWCONTROL_NONE) == SP_OK;
     }
     bool FlushInput() override { return sp_flush(port_, SP_BUF_INPUT) == SP_OK; }
+    int ReadQueued(uint8_t *bytes, std::size_t size) override
+    {
+        const int n = sp_nonblocking_read(port_, bytes, size);
+        return n < 0 ? -1 : n;
+    }
     int Write(const uint8_t *bytes, std::size_t size, int timeoutMs) override
     {
         return sp_blocking_write(port_, bytes, size, unsigned(timeoutMs));
@@ -112,14 +159,15 @@ public:
 private:
     sp_port *port_;
     int fd_;
+    bool lowLatency_; /**< set by us, cleared at close */
 };
 
 class TermiosLine final : public Line {
 public:
-    explicit TermiosLine(int fd) : fd_(fd) {}
+    explicit TermiosLine(int fd) : fd_(fd), lowLatency_(RequestLowLatency(fd)) {}
     ~TermiosLine() override
     {
-        Release(fd_);
+        Release(fd_, lowLatency_);
         ::close(fd_);
     }
     TermiosLine(const TermiosLine &) = delete;
@@ -140,6 +188,13 @@ public:
         return ::cfsetspeed(&t, *speed) == 0 && ::tcsetattr(fd_, TCSANOW, &t) == 0;
     }
     bool FlushInput() override { return ::tcflush(fd_, TCIFLUSH) == 0; }
+    int ReadQueued(uint8_t *bytes, std::size_t size) override
+    {
+        const ssize_t n = ::read(fd_, bytes, size);
+        if (n < 0)
+            return errno == EAGAIN || errno == EINTR ? 0 : -1;
+        return int(n);
+    }
     int Write(const uint8_t *bytes, std::size_t size, int timeoutMs) override
     {
         const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
@@ -183,6 +238,7 @@ public:
 
 private:
     int fd_;
+    bool lowLatency_; /**< set by us, cleared at close */
 };
 
 // Null with `error` 0 when libserialport cannot open the port, so that the

@@ -65,6 +65,17 @@ public:
             return -1;
         return int(got);
     }
+    int ReadQueued(uint8_t *bytes, std::size_t size) override
+    {
+        // Interval MAXDWORD with both totals 0: return at once with what
+        // the driver holds.
+        COMMTIMEOUTS t{};
+        t.ReadIntervalTimeout = MAXDWORD;
+        DWORD got = 0;
+        if (!::SetCommTimeouts(h_, &t) || !::ReadFile(h_, bytes, DWORD(size), &got, nullptr))
+            return -1;
+        return int(got);
+    }
 
 private:
     HANDLE h_;

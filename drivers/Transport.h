@@ -2,6 +2,7 @@
 // exchange at a time over UDP, a serial line, or an in-process bus.
 #pragma once
 
+#include "LateReplies.h"
 #include "Wire.h"
 #include "q417drv.h"
 
@@ -57,11 +58,19 @@ public:
 
     // Sends `request` and waits for the reply carrying its seq and address.
     // 0 with `reply` filled, or a transport Q417_E_* code; a module's
-    // refusal is a completed exchange and travels in reply.status.
+    // refusal is a completed exchange and travels in reply.status. Replies
+    // to earlier requests that come meanwhile go to Late().
     virtual int32_t Exchange(const wire::Request &request, wire::Reply &reply) = 0;
+
+    // Takes in what has arrived since the last call and, while no late
+    // reply is kept, waits for one until `until`. 0, or Q417_E_IO.
+    virtual int32_t Listen(std::chrono::steady_clock::time_point until) = 0;
+
+    LateReplies &Late() { return late_; }
 
 protected:
     std::chrono::microseconds guard_{0};
+    LateReplies late_;
 };
 
 // Each returns null with `error` set when the device cannot be opened.

@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <thread>
+#include <vector>
 
 namespace drv {
 
@@ -80,6 +81,8 @@ public:
         // exchange, not something added after our own work.
         const Clock::time_point start = Clock::now();
         const auto timeout = std::chrono::milliseconds(timeoutMs_);
+        Arrived(start);
+        late_.Sent(request, Bus().Rate(), start);
         const auto r = Bus().Handle(request);
         if (!r) {
             // Nobody heard (one module cannot collide with itself). The
@@ -93,16 +96,52 @@ public:
         }
         const auto cost = bus::ExchangeTime(Bus().Rate(), timing_.turnaround);
         // The module acted on the request even when its reply comes too
-        // late for the master, as on the bus.
-        if (timing_.real && cost > timeout)
+        // late for the master, as on the bus; the reply still arrives then.
+        if (timing_.real && cost > timeout) {
+            if (coming_.size() < LateReplies::Kept)
+                coming_.push_back({start + cost, *r});
             return Silence(start + timeout);
+        }
         if (timing_.real)
             SleepUntil(start + cost);
+        late_.Answered(request);
         reply = *r;
         return Q417_OK;
     }
 
+    // Only replies the model has on their way can come: with none, there
+    // is nothing to wait for.
+    int32_t Listen(Clock::time_point until) override
+    {
+        Arrived(Clock::now());
+        if (!late_.Empty() || coming_.empty())
+            return Q417_OK;
+        const Clock::time_point next =
+            std::min_element(coming_.begin(), coming_.end(),
+                             [](const Coming &a, const Coming &b) { return a.due < b.due; })
+                ->due;
+        SleepUntil(std::min(next, until));
+        Arrived(Clock::now());
+        return Q417_OK;
+    }
+
 private:
+    struct Coming {
+        Clock::time_point due; /**< when its last byte would have arrived */
+        wire::Reply reply;
+    };
+
+    // Replies whose time has come are heard, at the moment they arrived.
+    void Arrived(Clock::time_point now)
+    {
+        std::erase_if(coming_, [&](const Coming &c) {
+            if (c.due > now)
+                return false;
+            late_.Heard(c.reply, c.due);
+            return true;
+        });
+    }
+
     int32_t Silence(Clock::time_point deadline) const
     {
         if (timing_.real)
@@ -112,6 +151,7 @@ private:
 
     bus::Timing timing_;
     int32_t timeoutMs_ = DefaultTimeoutMs;
+    std::vector<Coming> coming_;
 };
 
 } // namespace

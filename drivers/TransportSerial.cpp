@@ -24,6 +24,13 @@ bool KnownRate(int32_t rate)
            std::end(SerialRates);
 }
 
+// Puts a scanner's counting of rejected candidates back to plain when the
+// exchange that set it returns.
+struct CountingUntilReturn {
+    wire::FrameScanner &scanner;
+    ~CountingUntilReturn() { scanner.CountRejected({}); }
+};
+
 class SerialTransport final : public Transport {
 public:
     explicit SerialTransport(std::unique_ptr<Line> line) : line_(std::move(line)) {}
@@ -47,9 +54,20 @@ public:
     {
         const Clock::time_point start = Clock::now();
         const Clock::time_point deadline = start + std::chrono::milliseconds(timeoutMs_);
-        // Bytes still on the line belong to an exchange that gave up.
-        if (!line_->FlushInput())
+        // Bytes still on the line belong to an exchange that gave up: whole
+        // frames among them are late replies, and a frame still arriving is
+        // kept to be completed while this exchange reads.
+        if (!TakeQueued())
             return Q417_E_IO;
+        scanner_.ResetCount();
+        late_.Sent(request, rate_, start);
+        // A damaged frame whose seq and address name an earlier request is
+        // that module's late reply, not a sign of trouble with this one.
+        scanner_.CountRejected([&](std::span<const uint8_t> c) {
+            return (c[1] == request.seq && c[2] == request.address) ||
+                   !late_.Heard(c[1], c[2], Clock::now());
+        });
+        const CountingUntilReturn counting{scanner_};
         const wire::RequestFrame frame = wire::Encode(request);
         const int wrote = line_->Write(frame.data(), frame.size(), std::max(1, MsLeft(deadline)));
         if (wrote < 0)
@@ -57,7 +75,6 @@ public:
         if (std::size_t(wrote) != frame.size())
             return Q417_E_TIMEOUT;
 
-        scanner_.Reset();
         // With a guard the first wait ends when the reply's first byte is
         // overdue. The request's bytes cannot have left before the write
         // began, so counted from there that byte is never due earlier. Any
@@ -89,15 +106,67 @@ public:
                 if (wire::Decode(f, r) != wire::Decoded::Ok)
                     continue;
                 if (r.seq == request.seq && r.address == request.address) {
+                    late_.Answered(request);
                     reply = r;
                     return Q417_OK;
                 }
+                late_.Heard(r, Clock::now());
             }
         }
         return scanner_.BadCrcCount() > 0 ? Q417_E_CRC : Q417_E_TIMEOUT;
     }
 
+    int32_t Listen(Clock::time_point until) override
+    {
+        for (;;) {
+            if (!TakeQueued())
+                return Q417_E_IO;
+            if (!late_.Empty() || Clock::now() >= until)
+                return Q417_OK;
+            uint8_t buf[64];
+            const int n = line_->ReadBy(buf, sizeof buf, until);
+            if (n < 0)
+                return Q417_E_IO;
+            Scan(std::span<const uint8_t>(buf, std::size_t(n)));
+        }
+    }
+
 private:
+    // Frames among `bytes` answer no exchange that waits: late, or stale.
+    void Scan(std::span<const uint8_t> bytes)
+    {
+        scanner_.CountRejected([this](std::span<const uint8_t> c) {
+            late_.Heard(c[1], c[2], Clock::now());
+            return true;
+        });
+        const CountingUntilReturn counting{scanner_};
+        scanner_.Feed(bytes);
+        wire::ReplyFrame f;
+        while (scanner_.Next(f)) {
+            wire::Reply r;
+            if (wire::Decode(f, r) == wire::Decoded::Ok)
+                late_.Heard(r, Clock::now());
+        }
+    }
+
+    // Reads what the line holds. A line that keeps babbling beyond a few
+    // reads is flushed, as every exchange once flushed it.
+    bool TakeQueued()
+    {
+        constexpr int Reads = 16;
+        for (int i = 0; i < Reads; ++i) {
+            uint8_t buf[64];
+            const int n = line_->ReadQueued(buf, sizeof buf);
+            if (n < 0)
+                return false;
+            Scan(std::span<const uint8_t>(buf, std::size_t(n)));
+            if (std::size_t(n) < sizeof buf)
+                return true;
+        }
+        scanner_.Reset();
+        return line_->FlushInput();
+    }
+
     std::unique_ptr<Line> line_;
     int32_t timeoutMs_ = DefaultTimeoutMs;
     int32_t rate_ = OpenRate;

@@ -3,6 +3,7 @@
 // datagram it acknowledges.
 #include "Transport.h"
 
+#include "BusTiming.h"
 #include "Socket.h"
 #include "q417drv.h"
 
@@ -27,7 +28,8 @@ enum class Verdict {
     Silent,  /**< the converter says nobody answered this request */
     Skip,    /**< a valid datagram for another transaction: keep waiting */
     Junk,    /**< no datagram we know */
-    Damaged  /**< the awaited kind with a bad CRC: ends the wait */
+    Damaged, /**< the awaited kind with a bad CRC: ends the wait */
+    Suspect  /**< damaged, perhaps another's: the time-out or silence decides */
 };
 
 // Takes the acknowledgement of configuration `seq` into `ack`.
@@ -107,41 +109,76 @@ public:
         return Judged(ack, config.rate);
     }
 
+    int32_t Listen(Clock::time_point until) override
+    {
+        for (;;) {
+            // What one exchange may have left behind, even when asked not to wait.
+            Drain(until, 16);
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(until - Clock::now());
+            if (!late_.Empty() || left.count() <= 0)
+                return Q417_OK;
+            if (net::WaitReadable(socket_, int(left.count())) < 0)
+                return Q417_E_IO;
+        }
+    }
+
     int32_t Exchange(const wire::Request &request, wire::Reply &reply) override
     {
+        late_.Sent(request, rate_, Clock::now());
         return Transact(wire::Encode(request), [&](std::span<const uint8_t> got) {
             if (got.size() == wire::SilenceSize)
                 return SilenceVerdict(got, request);
             wire::Reply r;
             switch (wire::Decode(got, r)) {
             case wire::Decoded::BadCrc:
-                // A datagram is a whole frame: a damaged one is this
-                // exchange's reply, damaged, not a boundary we missed.
-                return Verdict::Damaged;
+                // A datagram is a whole frame: a damaged one is a reply,
+                // damaged, not a boundary we missed.
+                return DamagedVerdict(got, request);
             case wire::Decoded::BadStart:
                 // The CRC covers the start byte too: a reply whose start
                 // byte was hit is as damaged as one hit anywhere else.
-                return got.size() == wire::ReplySize && !CrcHolds(got) ? Verdict::Damaged
-                                                                       : Verdict::Junk;
+                return got.size() == wire::ReplySize && !CrcHolds(got)
+                           ? DamagedVerdict(got, request)
+                           : Verdict::Junk;
             case wire::Decoded::BadSize:
                 return Verdict::Junk;
             case wire::Decoded::Ok:
                 break;
             }
             // A late reply to an earlier request or a duplicate: keep waiting.
-            if (r.seq != request.seq || r.address != request.address)
+            if (r.seq != request.seq || r.address != request.address) {
+                late_.Heard(r, Clock::now());
                 return Verdict::Skip;
+            }
+            late_.Answered(request);
             reply = r;
             return Verdict::Taken;
         });
     }
 
 private:
-    static int32_t Judged(const wire::ConverterAck &ack, uint32_t rate)
+    int32_t Judged(const wire::ConverterAck &ack, uint32_t rate)
     {
         if (ack.result != uint8_t(wire::ConfigResult::Accepted) || ack.rate != rate)
             return Q417_E_CONV_RATE;
+        rate_ = int32_t(rate);
         return Q417_OK;
+    }
+
+    // Whose a damaged reply is, by its seq and address bytes: this
+    // request's ends the exchange; an earlier one's is late, the module
+    // there is known, and the wait goes on. One whose bytes name neither
+    // may be either: while the converter reports silence, its word for this
+    // request decides, so a slow module's damaged reply cannot pass for a
+    // collision at the address probed now.
+    Verdict DamagedVerdict(std::span<const uint8_t> got, const wire::Request &request)
+    {
+        const uint8_t seq = got[1], address = got[2];
+        if (seq == request.seq && address == request.address)
+            return Verdict::Damaged;
+        if (late_.Heard(seq, address, Clock::now()))
+            return Verdict::Skip;
+        return guard_ > guard_.zero() && !guardUnknown_ ? Verdict::Suspect : Verdict::Damaged;
     }
 
     // A silence datagram ends the exchange only when it is whole and names
@@ -165,8 +202,10 @@ private:
         // Only a transaction that gave up can have an answer still on its
         // way. After a taken one, what may follow is a copy of it, which its
         // seq marks as stale; so a settled socket needs no draining call.
+        // A converter that floods us must not hold the exchange past its
+        // time-out: the drain ends with it.
         if (unsettled_)
-            Drain();
+            Drain(deadline);
         unsettled_ = true;
 
         long sent = net::Send(socket_, out.data(), out.size());
@@ -179,7 +218,7 @@ private:
             return sent < 0 && net::LastFailure() == net::Failure::Refused ? Q417_E_TIMEOUT
                                                                            : Q417_E_IO;
 
-        bool sawJunk = false;
+        bool sawJunk = false, sawDamage = false;
         // The first wait is the socket's own receive time-out, in the
         // receive itself: the usual exchange is one send and one receive.
         // That time-out is set short of the exchange's (CoarseWaitMs), and
@@ -224,25 +263,43 @@ private:
             case Verdict::Junk:
                 sawJunk = true;
                 break;
+            case Verdict::Suspect:
+                sawDamage = true;
+                break;
             case Verdict::Skip:
                 break;
             }
         }
-        return sawJunk ? Q417_E_FRAME : Q417_E_TIMEOUT;
+        return sawDamage ? Q417_E_CRC : sawJunk ? Q417_E_FRAME : Q417_E_TIMEOUT;
     }
 
     // Replies that arrived after their exchange gave up would otherwise sit
-    // in the socket's queue ahead of the next reply.
-    void Drain()
+    // in the socket's queue ahead of the next reply; each is heard as late
+    // on its way out. Ends when the queue is empty, on an error the next
+    // send will meet again, or at `until` once `atLeast` datagrams are read.
+    void Drain(Clock::time_point until, unsigned atLeast = 0)
     {
         uint8_t buf[64];
         net::Peer from;
-        for (;;) {
+        for (unsigned read = 0; read < atLeast || Clock::now() < until; ++read) {
             const long n = net::ReceiveFrom(socket_, buf, sizeof buf, from);
-            if (n < 0 && net::LastFailure() != net::Failure::Refused &&
-                net::LastFailure() != net::Failure::Interrupted)
-                return;
+            if (n < 0) {
+                if (net::LastFailure() != net::Failure::Refused &&
+                    net::LastFailure() != net::Failure::Interrupted)
+                    return;
+            } else if (from == peer_) {
+                Absorb(std::span<const uint8_t>(buf, std::min<std::size_t>(std::size_t(n),
+                                                                           sizeof buf)));
+            }
         }
+    }
+
+    // A datagram no transaction waits for: a reply there may be late.
+    void Absorb(std::span<const uint8_t> got)
+    {
+        wire::Reply r;
+        if (wire::Decode(got, r) == wire::Decoded::Ok)
+            late_.Heard(r, Clock::now());
     }
 
     net::Handle socket_;
@@ -251,6 +308,7 @@ private:
     uint8_t configSeq_; /**< of the last configuration request */
     bool unsettled_ = false; /**< the last transaction ended without its answer */
     bool guardUnknown_ = false; /**< the converter left a guarded configuration unanswered */
+    int32_t rate_ = bus::DefaultRate; /**< Bd, the converter's since the last accepted SetConfig */
 };
 
 } // namespace

@@ -1,5 +1,5 @@
 // The seven exported entries of one driver library, and our optional
-// eighth, SetGuard. Built once per kind with Q417_DRIVER_KIND (0..4) and
+// ones, SetGuard and Late. Built once per kind with Q417_DRIVER_KIND (0..4) and
 // Q417_DRIVER_PREFIX (QCOM417_, ...); the work lives in Driver.cpp and the
 // transports.
 #include "Driver.h"
@@ -100,6 +100,13 @@ Q417_EXPORT int32_t Q417_CALL Q417_ENTRY(Done)(int32_t *handle)
 Q417_EXPORT int32_t Q417_CALL Q417_ENTRY(SetGuard)(int32_t handle, int32_t microseconds)
 {
     return drv::SetGuard(handle, microseconds);
+}
+
+// Optional, as SetGuard is.
+Q417_EXPORT int32_t Q417_CALL Q417_ENTRY(Late)(int32_t handle, int32_t waitMs, int32_t *late,
+                                               int32_t *count)
+{
+    return drv::Late(handle, waitMs, late, count);
 }
 
 Q417_EXPORT int32_t Q417_CALL Q417_ENTRY(Error)(int32_t code, int32_t *text)

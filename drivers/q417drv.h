@@ -150,6 +150,42 @@ static inline const char *q417_params_text(const int32_t *params)
 #define Q417_GUARD_MAX_US 65535
 typedef int32_t(Q417_CALL *q417_setguard_fn)(int32_t handle, int32_t microseconds);
 
+/* Late replies: an extension of this project's drivers, optional as
+ * SetGuard is; a host looks it up without requiring it, and one that never
+ * calls it sees the drivers behave as before.
+ *
+ * An exchange that ends without its reply (its time-out, or the silence
+ * guard) leaves its request open. When a reply for it comes later, decoded
+ * whole and from the module that was asked, the connection keeps it as a
+ * late reply instead of dropping it as stale. A module that answers slower
+ * than the time-out allowed (a slow controller, a USB adapter's latency, a
+ * loaded PC, a converter on a busy network) is then known to be there. The
+ * LAN converter forwards a reply that comes after its silence datagram;
+ * the COM driver recognises a whole frame of an earlier request on the
+ * line; the in-process kinds know when their module's reply would have
+ * arrived. A damaged reply names nobody and is not kept; a copy of a reply
+ * already taken is not late. Late replies are heard during later exchanges
+ * and during this call, and kept (the newest 256) until handed over.
+ *
+ *   prefix + "Late" (int32_t handle, int32_t waitMs, int32_t *late,
+ *                    int32_t *count)
+ *   waitMs  0..60000: while no late reply is kept, how long to listen for
+ *           one; the call returns as soon as one is kept. 0 takes in what
+ *           has arrived and does not wait.
+ *   late    Q417_ARRAY_LEN elements written by the driver: up to
+ *           Q417_LATE_MAX records of Q417_LATE_FIELDS elements, oldest
+ *           first: [0] the bus address that answered, [1] the bus rate in
+ *           Bd at which its request went, [2] the time in us from the
+ *           request's sending to the reply's arrival.
+ *   count   the number of records written, 0..Q417_LATE_MAX; a record is
+ *           forgotten once handed over.
+ * Returns 0, Q417_E_HANDLE, Q417_E_PARAM (a null pointer, waitMs out of
+ * range) or Q417_E_IO. */
+#define Q417_LATE_FIELDS 3
+#define Q417_LATE_MAX 32
+typedef int32_t(Q417_CALL *q417_late_fn)(int32_t handle, int32_t waitMs, int32_t *late,
+                                         int32_t *count);
+
 /* SetConfig sets the bus speed in Bd. `timeout` is the time in ms the
  * driver waits for a module's reply; `retries`, always 2 from the program,
  * is how many further attempts the interface hardware may make on a

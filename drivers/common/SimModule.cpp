@@ -224,6 +224,8 @@ SimBus::Heard SimBus::Exchange(const wire::Request &request, int32_t bd)
         if (!Hears(m, request, bd))
             continue;
         const wire::ReplyFrame frame = wire::Encode(m.Handle(request));
+        if (const auto own = m.Turnaround(); own && (!heard.turnaround || *own > *heard.turnaround))
+            heard.turnaround = own;
         if (heard.modules++ == 0) {
             heard.frame = frame;
             continue;

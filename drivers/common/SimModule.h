@@ -65,6 +65,12 @@ public:
     uint8_t BaudCode() const { return baudCode_; }
     const Identity &Id() const { return id_; }
 
+    // A module slower than the bus's others (an old controller, one busy
+    // with its inputs): its own turnaround, which the master does not
+    // expect. Unset, it turns around as the bus's modules do.
+    void SetTurnaround(std::optional<bus::Duration> turnaround) { turnaround_ = turnaround; }
+    std::optional<bus::Duration> Turnaround() const { return turnaround_; }
+
     // Answers one request addressed to this module. The reply's status is 0
     // or a Q417_E_MOD_* code; its seq and address are filled in.
     wire::Reply Handle(const wire::Request &request);
@@ -86,6 +92,7 @@ private:
     uint32_t Group(uint8_t firstRegister) const; // 4 registers 3 apart as a word
 
     Identity id_;
+    std::optional<bus::Duration> turnaround_;
     uint8_t address_;
     uint8_t baudCode_;
     std::array<uint8_t, 14> regs_{}; // 32..43, then 62, 63
@@ -116,6 +123,11 @@ public:
     struct Heard {
         unsigned modules = 0;     /**< how many heard and acted on it; 0: silence */
         wire::ReplyFrame frame{}; /**< the bytes on the wire, when modules > 0 */
+        // The longest own turnaround among them (SimModule::Turnaround),
+        // unset when each turns around as the bus does. Colliding modules
+        // are taken to answer together after the slowest one's.
+        std::optional<bus::Duration> turnaround;
+        bus::Duration TurnaroundOr(bus::Duration usual) const { return turnaround.value_or(usual); }
     };
 
     SimModule &Add(SimModule module);

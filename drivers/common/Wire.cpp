@@ -175,7 +175,8 @@ bool FrameScanner::Next(std::span<uint8_t> frame)
         }
         // This start byte was noise or its frame was damaged: hunt on from
         // the next byte.
-        ++badCrc_;
+        if (!counts_ || counts_(candidate))
+            ++badCrc_;
         buf_.erase(buf_.begin());
     }
 }

@@ -5,6 +5,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <vector>
 
@@ -119,11 +120,19 @@ class FrameScanner {
 public:
     FrameScanner(uint8_t start, std::size_t size) : start_(start), size_(size) {}
 
+    // Decides whether a candidate that failed its CRC counts in
+    // BadCrcCount (unset: every one does); the owner may know it for
+    // another's, such as a late reply to an earlier request.
+    using Counts = std::function<bool(std::span<const uint8_t> candidate)>;
+    void CountRejected(Counts counts) { counts_ = std::move(counts); }
+
     void Feed(std::span<const uint8_t> bytes);
     // The next whole frame with a good CRC; false when none is complete.
     bool Next(std::span<uint8_t> frame);
-    // Candidate frames rejected for their CRC since the last Reset.
+    // Candidate frames rejected for their CRC since the last Reset or
+    // ResetCount.
     unsigned BadCrcCount() const { return badCrc_; }
+    void ResetCount() { badCrc_ = 0; }
     void Reset();
 
 private:
@@ -131,6 +140,7 @@ private:
     std::size_t size_;
     std::vector<uint8_t> buf_;
     unsigned badCrc_ = 0;
+    Counts counts_;
 };
 
 } // namespace wire

@@ -529,6 +529,13 @@ TCommands BuildCommandLine(CLI::App &app, TCommandLine &cl)
                          ", u COM 0); ovladač bez této schopnosti čeká celý časový limit")
         ->type_name("MS");
     c.Scan
+        ->add_option("--late-window", cl.LateWindow,
+                     std::string("jak dlouho po časovém limitu posledního pokusu každé rychlosti "
+                                 "ještě čeká na opožděnou odpověď, v ms 0..10000 (výchozí ") +
+                         MillisecondsText(DefaultLateAllowance) +
+                         "); adresu, která odpověděla pozdě, zkusí znovu s delším limitem")
+        ->type_name("MS");
+    c.Scan
         ->add_option("--retries", cl.Retries,
                      "další pokusy po poškozené odpovědi, 0..10 (výchozí " +
                          std::to_string(DefaultScanRetries) + ")")

@@ -32,7 +32,7 @@ struct TCommandLine {
     std::string OutputsText, Interval, Count;
     bool DryRun = false, Watch = false, Clear = false;
     // scan
-    std::string Addresses, Rates, Margin, Guard, Retries, CsvPath;
+    std::string Addresses, Rates, Margin, Guard, LateWindow, Retries, CsvPath;
     bool First = false, UseFound = false;
     // config save, diff, restore, clone
     std::string ProfilePath, CloneTo;

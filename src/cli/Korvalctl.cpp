@@ -1352,6 +1352,8 @@ TScanOptions TRun::ScanPlan() const
         o.Margin = Milliseconds("--margin", cl_.Margin, 500us, 1000000us);
     o.Guard = CommandGiven("--guard") ? Milliseconds("--guard", cl_.Guard, 0us, 65535us)
                                       : DefaultScanGuardFor(data_.Kind);
+    if (CommandGiven("--late-window"))
+        o.LateAllowance = Milliseconds("--late-window", cl_.LateWindow, 0us, 10000000us);
     if (CommandGiven("--retries"))
         o.Retries = Number("--retries", cl_.Retries, 0, 10);
     o.StopAtFirst = cl_.First;
@@ -1516,13 +1518,13 @@ int TRun::Scan()
         exit = ScanUse(result, exit, written);
 
     auto moduleText = [&](const TScanFind &f) -> std::string {
+        const std::string note = ScanFindNote(f, plan);
         if (f.Collision)
-            return "kolize (odpovídá asi více modulů najednou)";
-        if (!f.Name.empty())
-            return f.Name;
-        if (f.Status != 0)
-            return "odmítl čtení identity: " + StatusText(f.Status);
-        return "odpověděl, identitu se nepodařilo přečíst";
+            return note;
+        std::string text = !f.Name.empty()  ? f.Name
+                           : f.Status != 0 ? "odmítl čtení identity: " + StatusText(f.Status)
+                                           : "odpověděl, identitu se nepodařilo přečíst";
+        return note.empty() ? text : text + "  " + note;
     };
     if (cl_.Json) {
         Json j;
@@ -1537,6 +1539,8 @@ int TRun::Scan()
             one["collision"] = f.Collision;
             one["tries"] = f.Tries;
             one["status"] = f.Status;
+            one["slow"] = f.Slow;
+            one["reply_ms"] = std::round(double(f.ReplyTime.count()) / 10.0) / 100.0;
             finds.push_back(one);
         }
         j["finds"] = finds;
@@ -1555,6 +1559,7 @@ int TRun::Scan()
         p["rates"] = rates;
         p["margin_ms"] = double(plan.Margin.count()) / 1000.0;
         p["guard_ms"] = double(plan.Guard.count()) / 1000.0;
+        p["late_window_ms"] = double(plan.LateAllowance.count()) / 1000.0;
         p["retries"] = plan.Retries;
         p["first"] = plan.StopAtFirst;
         p["wire_timed"] = plan.WireTimed;
@@ -1585,13 +1590,17 @@ int TRun::Scan()
         Out(text);
     }
     if (csv) {
-        std::string text = "address,baud_rate,baud_code,module,collision,tries,status\n";
+        std::string text =
+            "address,baud_rate,baud_code,module,collision,tries,status,slow,reply_ms\n";
         for (const TScanFind &f : result.Finds) {
             text += std::to_string(f.Address) + "," + std::to_string(BaudCodeToRate(f.BaudCode)) +
                     "," + std::to_string(f.BaudCode) + ",";
             PutCsvText(text, f.Name);
+            char reply[32];
+            std::snprintf(reply, sizeof reply, "%.2f", double(f.ReplyTime.count()) / 1000.0);
             text += "," + std::to_string(int(f.Collision)) + "," + std::to_string(f.Tries) + "," +
-                    std::to_string(f.Status) + "\n";
+                    std::to_string(f.Status) + "," + std::to_string(int(f.Slow)) + "," + reply +
+                    "\n";
         }
         const bool complete = std::fputs(text.c_str(), csv.get()) >= 0;
         if (std::fclose(csv.release()) != 0 || !complete) {

@@ -32,7 +32,8 @@ struct DriverTable {
     q417_send_fn Send = nullptr;
     q417_done_fn Done = nullptr;
     q417_error_fn Error = nullptr;
-    q417_setguard_fn SetGuard = nullptr; // optional: only our own drivers have it
+    q417_setguard_fn SetGuard = nullptr; // optional: only our own drivers have these
+    q417_late_fn Late = nullptr;
 };
 
 // There is only ever one connection, so one library and one table.
@@ -52,6 +53,7 @@ struct SpareArrays {
     int32_t call[SpareLength];    // ModuleCall's request, composed in place
     int32_t reply[SpareLength];
     int32_t text[SpareLength];
+    int32_t late[SpareLength];
 };
 SpareArrays Spare;
 static_assert(std::tuple_size_v<TDataArray> == Q417_ARRAY_LEN);
@@ -108,8 +110,11 @@ bool Bind(uint8_t kind)
     t.Send = Entry<q417_send_fn>(found[4]);
     t.Done = Entry<q417_done_fn>(found[5]);
     t.Error = Entry<q417_error_fn>(found[6]);
-    t.SetGuard = Entry<q417_setguard_fn>(
-        platform::FindEntry(Library, (std::string(Libraries[kind].prefix) + "SetGuard").c_str()));
+    auto optional = [&](const char *suffix) {
+        return platform::FindEntry(Library, (std::string(Libraries[kind].prefix) + suffix).c_str());
+    };
+    t.SetGuard = Entry<q417_setguard_fn>(optional("SetGuard"));
+    t.Late = Entry<q417_late_fn>(optional("Late"));
     Entries = t;
     return true;
 }
@@ -178,6 +183,28 @@ int32_t DrvSend(uint8_t Kind, int32_t Handle, const TDataArray &Request, TDataAr
 {
     std::copy(Request.begin(), Request.end(), Spare.request);
     return SendSpare(Kind, Handle, Spare.request, Reply, XOut, Status);
+}
+
+int32_t DrvLate(uint8_t Kind, int32_t Handle, uint32_t WaitMs, std::vector<TLateReply> &Replies)
+{
+    Replies.clear();
+    if (Kind >= KindCount || Entries.Late == nullptr)
+        return DrvNotLoaded;
+    int32_t count = 0;
+    const int32_t r =
+        Entries.Late(Handle, int32_t(std::min<uint32_t>(WaitMs, INT32_MAX)), Spare.late, &count);
+    if (r != 0)
+        return r;
+    // A library that claims more than its array holds is cut to the array.
+    count = std::clamp<int32_t>(count, 0, Q417_LATE_MAX);
+    for (int32_t i = 0; i < count; ++i) {
+        const int32_t *record = Spare.late + i * Q417_LATE_FIELDS;
+        if (record[0] < 0 || record[0] > 0xFF || record[1] <= 0)
+            continue;
+        Replies.push_back({uint8_t(record[0]), uint32_t(record[1]),
+                           std::chrono::microseconds(std::max<int32_t>(record[2], 0))});
+    }
+    return 0;
 }
 
 int32_t DrvDone(uint8_t Kind, int32_t &Handle)

@@ -7,8 +7,10 @@
 
 #include "Dekl.h"
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <vector>
 
 // Status codes raised by the binding itself (the library's own are 1..99).
 inline constexpr int32_t DrvNotComposed = 9;  // ModuleCall: request not composed
@@ -73,6 +75,19 @@ int32_t DrvDone(uint8_t Kind, int32_t &Handle);
 // no library loaded the result is 10 and Text is left as it was. A
 // library's text is taken as for Reply above and cut to end at element 99.
 int32_t DrvErrorText(uint8_t Kind, uint32_t Code, TDataArray &Text);
+
+// A reply that came after its exchange had given up (q417drv.h, Late).
+struct TLateReply {
+    uint8_t Address = 0;
+    uint32_t Rate = 0; // Bd, at which its request went
+    std::chrono::microseconds After{}; // from the request's sending to the reply
+};
+
+// The late replies the connection has heard since the last call, oldest
+// first, listening up to WaitMs (0..60000) while it has none. 10 when the
+// loaded library has no Late entry: it drops late replies, as the family's
+// other drivers do, and the caller must do without them.
+int32_t DrvLate(uint8_t Kind, int32_t Handle, uint32_t WaitMs, std::vector<TLateReply> &Replies);
 
 // Directory searched first for driver libraries, the executable's own by
 // default; the system's library directories follow (Platform.h).

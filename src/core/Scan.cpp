@@ -5,11 +5,14 @@
 #include "q417drv.h"
 
 #include <algorithm>
+#include <array>
+#include <cmath>
 
 namespace
 {
 
 using namespace std::chrono;
+using namespace std::chrono_literals;
 
 constexpr uint32_t MaxDriverTimeoutMs = 60000;
 
@@ -58,18 +61,35 @@ class TScanner
             if (code >= BaudCodeCount)
                 continue;
             result_.BaudCode = code;
-            if (!Open(code))
+            if (!Open(code, ProbeTimeoutMs(options_, code), options_.Guard))
                 return Finish();
             const nanoseconds cost = EmptyProbeCost(options_, code);
+            steady_clock::time_point lastProbe{};
             for (uint8_t address : options_.Addresses) {
+                lastProbe = steady_clock::now();
                 const bool go = ProbeAddress(address, code);
                 ++done_;
                 plannedDone_ += cost;
                 if (!go)
                     return Finish();
+                HearLate(0ms);
                 if (!Report(address, code))
                     return Finish();
                 if (options_.StopAtFirst && !result_.Finds.empty())
+                    return Finish();
+            }
+            if (!options_.Addresses.empty())
+                AwaitLate(code, lastProbe);
+            plannedDone_ += LateWindowCost(options_, code);
+            if (!Reprobe(code) || (options_.StopAtFirst && !result_.Finds.empty()))
+                return Finish();
+        }
+        // Heard at a rate whose turn had passed: a reply later than its
+        // late window, while the next rate's probes ran.
+        for (uint8_t code : options_.BaudCodes) {
+            if (code < BaudCodeCount && !late_[code].empty()) {
+                result_.BaudCode = code;
+                if (!Reprobe(code) || (options_.StopAtFirst && !result_.Finds.empty()))
                     return Finish();
             }
         }
@@ -77,6 +97,11 @@ class TScanner
     }
 
   private:
+    struct Late {
+        uint8_t Address;
+        microseconds Heard;
+    };
+
     TScanResult Finish()
     {
         Close();
@@ -99,14 +124,14 @@ class TScanner
         return false;
     }
 
-    // Puts the bus at the rate of `code` with the probe time-out of that
-    // rate. The LAN driver waits for replies as long as Init said, so there
-    // each rate gets a connection of its own; the other kinds take the
-    // time-out with the rate.
-    bool Open(uint8_t code)
+    // Puts the bus at the rate of `code` with a time-out and silence guard.
+    // The LAN driver waits for replies as long as Init said and takes the
+    // guard in Init's block, so there each rate gets a connection of its
+    // own, as does a change of the guard on any kind; the other kinds take
+    // the time-out with the rate.
+    bool Open(uint8_t code, uint32_t timeoutMs, microseconds guard)
     {
-        const uint32_t timeoutMs = ProbeTimeoutMs(options_, code);
-        if (handle_ == 0 || link_.Kind == ifLan) {
+        if (handle_ == 0 || link_.Kind == ifLan || guard != openGuard_) {
             Close();
             TInitParams params = link_.Params;
             if (link_.Kind == ifLan) {
@@ -115,10 +140,13 @@ class TScanner
                 params[1] = link_.UdpPort;
                 params[2] = int32_t(timeoutMs);
             }
-            params[Q417_PARAM_GUARD] = int32_t(options_.Guard.count());
+            params[Q417_PARAM_GUARD] = int32_t(guard.count());
             const int32_t status = DrvInit(link_.Kind, handle_, params);
             if (status != 0)
                 return Fail(TScanStage::Init, status);
+            openGuard_ = guard;
+            std::vector<TLateReply> none;
+            lateHeard_ = DrvLate(link_.Kind, handle_, 0, none) != DrvNotLoaded;
         }
         // The converter acknowledges within Init's time-out, the short one
         // of a probe: a late acknowledgement is worth another try.
@@ -138,19 +166,110 @@ class TScanner
         handle_ = 0;
     }
 
+    // Takes the late replies the driver heard, listening up to `wait`;
+    // false when it heard none.
+    bool HearLate(milliseconds wait)
+    {
+        if (!lateHeard_)
+            return false;
+        std::vector<TLateReply> replies;
+        // A failing call takes nothing away: the probes still report.
+        if (DrvLate(link_.Kind, handle_, uint32_t(std::max<int64_t>(wait.count(), 0)), replies) != 0)
+            return false;
+        for (const TLateReply &r : replies) {
+            const uint8_t code = RateToBaudCode(r.Rate);
+            if (BaudCodeToRate(code) != r.Rate || FoundAt(r.Address, code))
+                continue;
+            std::vector<Late> &queue = late_[code];
+            const auto at = std::ranges::find(queue, r.Address, &Late::Address);
+            if (at == queue.end())
+                queue.push_back({r.Address, r.After});
+            else
+                at->Heard = std::max(at->Heard, r.After);
+        }
+        return !replies.empty();
+    }
+
+    // The late window: until a reply LateAllowance later than the last
+    // probe's time-out would have come.
+    void AwaitLate(uint8_t code, steady_clock::time_point lastProbe)
+    {
+        if (!lateHeard_ || options_.LateAllowance <= 0us)
+            return;
+        const steady_clock::time_point until =
+            lastProbe + milliseconds(ProbeTimeoutMs(options_, code)) + options_.LateAllowance;
+        for (;;) {
+            const auto left = ceil<milliseconds>(until - steady_clock::now());
+            if (left <= 0ms)
+                return;
+            HearLate(left);
+        }
+    }
+
+    bool FoundAt(uint8_t address, uint8_t code) const
+    {
+        return std::ranges::any_of(result_.Finds, [&](const TScanFind &f) {
+            return f.Address == address && f.BaudCode == code;
+        });
+    }
+
+    // Probes each address that answered late at `code` again, at a slow
+    // module's pace; false when the scan must end.
+    bool Reprobe(uint8_t code)
+    {
+        std::vector<Late> queue = std::move(late_[code]);
+        late_[code].clear();
+        std::erase_if(queue, [&](const Late &l) { return FoundAt(l.Address, code); });
+        if (queue.empty())
+            return true;
+        microseconds heard{};
+        for (const Late &l : queue)
+            heard = std::max(heard, l.Heard);
+        // No guard: the converter would report silence before a slow
+        // module's first byte, as it did the first time.
+        if (!Open(code, SlowProbeTimeoutMs(options_, code, heard), 0us))
+            return false;
+        slow_ = true;
+        for (const Late &l : queue) {
+            const bool go = ProbeAddress(l.Address, code);
+            if (!go) {
+                slow_ = false;
+                return false;
+            }
+            if (!Report(l.Address, code)) {
+                slow_ = false;
+                return false;
+            }
+        }
+        slow_ = false;
+        // The next rate opens its own fast connection.
+        Close();
+        return true;
+    }
+
     // The identity read's first exchange, the one a module answers with
     // the first four characters of its name. Reported as an operation of
     // one step.
     uint8_t Probe(uint8_t address, uint8_t code, unsigned attempt)
     {
-        std::string what = "hledání modulu: adresa " + std::to_string(address) + ", " +
+        std::string what = std::string(slow_ ? "ověření pozdní odpovědi" : "hledání modulu") +
+                           ": adresa " + std::to_string(address) + ", " +
                            std::to_string(BaudCodeToRate(code)) + " Bd";
         if (attempt > 1)
             what += ", pokus " + std::to_string(attempt);
         const TModuleStep step =
             ExchangeStep({link_.Kind, handle_, address}, std::move(what), CmdReadIdentity, 0);
         stopped_ = step_ && !step_(step);
+        lastDuration_ = duration_cast<microseconds>(step.Duration);
         return step.Status;
+    }
+
+    TScanFind NewFind(uint8_t address, uint8_t code, unsigned tries, uint8_t status) const
+    {
+        TScanFind find{address, code, {}, false, status, tries};
+        find.Slow = slow_;
+        find.ReplyTime = lastDuration_;
+        return find;
     }
 
     // Probes one address, retrying damaged replies; false when the scan
@@ -163,7 +282,7 @@ class TScanner
             if (stopped_) {
                 // An answer already in is a find, named or not.
                 if (status == 0 || IsRefusal(status))
-                    result_.Finds.push_back({address, code, {}, false, status, tries});
+                    result_.Finds.push_back(NewFind(address, code, tries, status));
                 return Stop();
             }
             if (status == 0 || IsRefusal(status))
@@ -176,7 +295,9 @@ class TScanner
             // as another failed try at the same thing.
             damaged = damaged || IsDamaged(status);
             if (tries > options_.Retries) {
-                result_.Finds.push_back({address, code, {}, true, 0, tries});
+                TScanFind find = NewFind(address, code, tries, 0);
+                find.Collision = true;
+                result_.Finds.push_back(find);
                 return true;
             }
         }
@@ -184,7 +305,7 @@ class TScanner
 
     bool Found(uint8_t address, uint8_t code, unsigned tries, uint8_t status)
     {
-        TScanFind find{address, code, {}, false, status, tries};
+        TScanFind find = NewFind(address, code, tries, status);
         if (status == 0) {
             const TModuleLink module{link_.Kind, handle_, address};
             for (unsigned attempt = 0; attempt <= options_.Retries; ++attempt) {
@@ -227,7 +348,7 @@ class TScanner
         // What a probe took beyond its time-out (waking up, the driver's
         // own granularity, a reopened connection) is much the same at every
         // rate, so it is added per probe rather than scaled.
-        const nanoseconds beyond = (p.Elapsed - plannedDone_) / int64_t(done_);
+        const nanoseconds beyond = (p.Elapsed - plannedDone_) / int64_t(std::max<std::size_t>(done_, 1));
         p.Left = std::max(nanoseconds::zero(),
                           plannedTotal_ - plannedDone_ + beyond * int64_t(total_ - done_));
         return progress_(p) || Stop();
@@ -238,7 +359,12 @@ class TScanner
     const TStepReport &step_;
     const TScanReport &progress_;
     int32_t handle_ = 0;
+    microseconds openGuard_{};
+    bool lateHeard_ = false; // the driver keeps late replies
     bool stopped_ = false;
+    bool slow_ = false; // re-probing late addresses
+    microseconds lastDuration_{};
+    std::array<std::vector<Late>, BaudCodeCount> late_; // by baud code, in the order heard
     TScanResult result_;
     steady_clock::time_point begun_;
     std::size_t done_ = 0;
@@ -316,14 +442,47 @@ nanoseconds EmptyProbeCost(const TScanOptions &options, uint8_t baudCode)
     return std::min(timeout, early);
 }
 
+nanoseconds LateWindowCost(const TScanOptions &options, uint8_t baudCode)
+{
+    if (options.LateAllowance <= microseconds::zero() || options.Addresses.empty())
+        return nanoseconds::zero();
+    const nanoseconds end = milliseconds(ProbeTimeoutMs(options, baudCode)) + options.LateAllowance;
+    return std::max(nanoseconds::zero(), end - EmptyProbeCost(options, baudCode));
+}
+
+uint32_t SlowProbeTimeoutMs(const TScanOptions &options, uint8_t baudCode, microseconds heard)
+{
+    const microseconds probe = milliseconds(ProbeTimeoutMs(options, baudCode));
+    return DriverTimeoutMs(std::max(probe + SlowProbeExtra, 2 * heard));
+}
+
 nanoseconds ScanTimeoutTotal(const TScanOptions &options)
 {
     nanoseconds sum{};
     for (uint8_t code : options.BaudCodes) {
         if (IsBaudCode(code))
-            sum += int64_t(options.Addresses.size()) * EmptyProbeCost(options, code);
+            sum += int64_t(options.Addresses.size()) * EmptyProbeCost(options, code) +
+                   LateWindowCost(options, code);
     }
     return sum;
+}
+
+long long SlowFindDelayMs(const TScanFind &find, const TScanOptions &options)
+{
+    const nanoseconds expected =
+        options.WireTimed
+            ? bus::ExchangeTime(int32_t(BaudCodeToRate(find.BaudCode)), options.Turnaround)
+            : nanoseconds::zero();
+    return std::max<long long>(1, llround(duration<double, std::milli>(find.ReplyTime - expected).count()));
+}
+
+std::string ScanFindNote(const TScanFind &find, const TScanOptions &options)
+{
+    if (find.Collision)
+        return "kolize (odpovídá asi více modulů najednou)";
+    if (find.Slow)
+        return "odpověď se zpožděním " + std::to_string(SlowFindDelayMs(find, options)) + " ms";
+    return {};
 }
 
 TScanResult ScanModules(const TScanLink &link, const TScanOptions &options, const TStepReport &step,

@@ -22,6 +22,20 @@
 // once, in DriverTimeoutMs. A 256-address scan of all nine rates then takes
 // some 3.5 minutes instead of the 38 a 1 s time-out gives.
 //
+// Late replies: a module that answers after its probe's time-out (a slow
+// controller, a USB adapter's latency timer, a loaded PC, a converter on a
+// busy network) must never be reported absent. Our drivers keep a reply
+// that comes after its exchange gave up (DrvLate), and the scan hears them
+// during its later probes. At the end of each rate it listens for one late
+// window more, until a reply LateAllowance later than its probe's time-out
+// would have come, then re-probes every address that answered late with a
+// time-out long enough for a slow module (SlowProbeTimeout) and without the
+// silence guard, and reads its identity at that pace. Such a find is marked
+// slow with the reply time it measured. Other probes keep their speed: the
+// full sweep pays nine late windows, about a second in two minutes, and
+// each late module one probe at its own pace. A driver without late
+// replies scans as before.
+//
 // Collisions: two modules at one address and rate answer on top of each
 // other, and their replies (the names differ) arrive damaged. A damaged
 // reply is tried again up to Retries times, since noise damages one reply
@@ -59,6 +73,15 @@ inline constexpr unsigned DefaultScanRetries = 2;
 // scan asks for none unless told.
 inline constexpr std::chrono::microseconds DefaultScanGuard{300};
 std::chrono::microseconds DefaultScanGuardFor(uint8_t kind);
+// How much later than its probe's time-out a reply is still waited for at
+// the end of a rate: a USB adapter's 16 ms, a slow module's tens of ms, a
+// network's hiccup. Replies later still are heard too when later probes of
+// the rate are still running.
+inline constexpr std::chrono::microseconds DefaultLateAllowance{100000};
+// What a re-probe of a late address waits beyond its probe's time-out, at
+// the least: a module up to a quarter of a second slower than the bus's
+// others is heard whole.
+inline constexpr std::chrono::microseconds SlowProbeExtra{250000};
 
 // 9600, 19200, 115200, 57600, 38400, 4800, 2400, 1200, 600 Bd as baud codes
 // (the reasons above).
@@ -86,6 +109,9 @@ struct TScanOptions {
     // (13 x 10 / R) + t + Guard instead of the whole time-out. A driver
     // without it keeps the time-out; the result is the same either way.
     std::chrono::microseconds Guard{0};
+    // The late window at the end of each rate (0: none; late replies heard
+    // during later probes are still re-probed).
+    std::chrono::microseconds LateAllowance = DefaultLateAllowance;
 };
 
 // Where the scan connects; it opens and closes the connection itself.
@@ -107,7 +133,18 @@ struct TScanFind {
     bool Collision = false; // damaged replies only: probably several modules
     uint8_t Status = 0;     // the module's refusal code (20..23), else 0
     unsigned Tries = 0;     // probes at this address and rate
+    // Answered only after its probe's time-out, and found by a re-probe.
+    bool Slow = false;
+    // From the sending of the probe that found it to its reply.
+    std::chrono::microseconds ReplyTime{};
 };
+
+// What a find's line says beside its name: "kolize (odpovídá asi více
+// modulů najednou)", "odpověď se zpožděním N ms" (N: how much later than a
+// module of the bus's own turnaround), or empty.
+std::string ScanFindNote(const TScanFind &find, const TScanOptions &options);
+// How much later than expected a slow find answered, in whole ms (at least 1).
+long long SlowFindDelayMs(const TScanFind &find, const TScanOptions &options);
 
 enum class TScanOutcome {
     Done,        // every probe made, or the first find with StopAtFirst
@@ -155,12 +192,20 @@ uint32_t ProbeTimeoutMs(const TScanOptions &options, uint8_t baudCode);
 // The least a plan can take on the wire: per rate, every address probed
 // once with nobody answering takes request, turnaround and reply time.
 std::chrono::nanoseconds ScanWireFloor(const TScanOptions &options);
-// What the plan waits for in time-outs when nobody answers: the cost the
-// progress estimate starts from.
+// What the plan waits for in time-outs and late windows when nobody
+// answers: the cost the progress estimate starts from.
 std::chrono::nanoseconds ScanTimeoutTotal(const TScanOptions &options);
 // What one empty probe at `baudCode` is expected to cost: its time-out, or
 // with a guard the first-byte deadline plus the guard when that is sooner.
 std::chrono::nanoseconds EmptyProbeCost(const TScanOptions &options, uint8_t baudCode);
+// The late window at the end of a rate beyond its last probe: until a
+// reply LateAllowance later than that probe's time-out would have come.
+std::chrono::nanoseconds LateWindowCost(const TScanOptions &options, uint8_t baudCode);
+// A re-probe's time-out after a late reply heard `heard` after its probe:
+// the probe's time-out and SlowProbeExtra, or twice what the reply took
+// when that is longer; whole ms for the drivers.
+uint32_t SlowProbeTimeoutMs(const TScanOptions &options, uint8_t baudCode,
+                            std::chrono::microseconds heard);
 
 // Every exchange goes to `step` (probes as one-step operations, identity
 // reads as their three steps); a false from either callback stops the scan.

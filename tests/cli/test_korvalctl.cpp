@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <optional>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -341,17 +342,26 @@ TEST_F(KorvalctlScan, FindsEachModuleAtItsAddressAndRateAndOnlyReads)
     EXPECT_EQ(j["plan"]["addresses"], "0-15");
     EXPECT_EQ(j["plan"]["rates"][1]["baud_rate"], 115200);
     EXPECT_EQ(j["settings_file"], nullptr);
-    // In the order found: rate by rate, address by address.
+    // In the order found: rate by rate, address by address. The reply
+    // times are measured: a number each, left out of the comparison.
     const Json expected = Json::parse(R"([
-        {"address":3,"baud_rate":9600,"baud_code":4,"module":"DIO-3232 v.1.07","collision":false,"tries":1,"status":0},
-        {"address":9,"baud_rate":9600,"baud_code":4,"module":null,"collision":true,"tries":3,"status":0},
-        {"address":7,"baud_rate":115200,"baud_code":8,"module":"ALPHA-01 v.1.07","collision":false,"tries":1,"status":0}])");
-    EXPECT_EQ(j["finds"], expected);
+        {"address":3,"baud_rate":9600,"baud_code":4,"module":"DIO-3232 v.1.07","collision":false,"tries":1,"status":0,"slow":false},
+        {"address":9,"baud_rate":9600,"baud_code":4,"module":null,"collision":true,"tries":3,"status":0,"slow":false},
+        {"address":7,"baud_rate":115200,"baud_code":8,"module":"ALPHA-01 v.1.07","collision":false,"tries":1,"status":0,"slow":false}])");
+    Json finds = j["finds"];
+    for (Json &f : finds) {
+        EXPECT_TRUE(f["reply_ms"].is_number()) << f;
+        f.erase("reply_ms");
+    }
+    EXPECT_EQ(finds, expected);
 
-    EXPECT_EQ(Read(csv), "address,baud_rate,baud_code,module,collision,tries,status\n"
-                         "3,9600,4,DIO-3232 v.1.07,0,1,0\n"
-                         "9,9600,4,,1,3,0\n"
-                         "7,115200,8,ALPHA-01 v.1.07,0,1,0\n");
+    std::string table = Read(csv);
+    // The last column, the reply time, is measured.
+    table = std::regex_replace(table, std::regex(",[0-9]+\\.[0-9]{2}\n"), ",T\n");
+    EXPECT_EQ(table, "address,baud_rate,baud_code,module,collision,tries,status,slow,reply_ms\n"
+                     "3,9600,4,DIO-3232 v.1.07,0,1,0,0,T\n"
+                     "9,9600,4,,1,3,0,0,T\n"
+                     "7,115200,8,ALPHA-01 v.1.07,0,1,0,0,T\n");
 
     // Every probe is a trace line at the address it went to.
     std::istringstream lines(Read(trace));

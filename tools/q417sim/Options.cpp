@@ -37,8 +37,10 @@ std::optional<double> ParsePercent(std::string_view text)
     return v;
 }
 
-// ADDR[:BAUD[:NAME]]; NAME replaces the identity's 8 name characters, so
-// that modules sharing an address can answer an identity read differently.
+// ADDR[:BAUD[:NAME[:TURNAROUND]]]; NAME replaces the identity's 8 name
+// characters, so that modules sharing an address can answer an identity
+// read differently (empty: the default name); TURNAROUND, in ms, makes one
+// module slower (or faster) than the bus's others.
 bool ParseModule(std::string_view text, ModuleSpec &out)
 {
     out = ModuleSpec{};
@@ -58,13 +60,20 @@ bool ParseModule(std::string_view text, ModuleSpec &out)
     out.baudCode = *baud;
     if (nameColon == std::string_view::npos)
         return true;
-    const std::string_view name = text.substr(nameColon + 1);
+    text.remove_prefix(nameColon + 1);
+    const auto turnaroundColon = text.find(':');
+    const std::string_view name = text.substr(0, turnaroundColon);
     // Printable and without spaces, so the start line stays one word each.
-    if (name.size() != out.id.name.size() ||
-        !std::all_of(name.begin(), name.end(), [](char c) { return c > 0x20 && c < 0x7F; }))
-        return false;
-    std::copy(name.begin(), name.end(), out.id.name.begin());
-    return true;
+    if (!name.empty()) {
+        if (name.size() != out.id.name.size() ||
+            !std::all_of(name.begin(), name.end(), [](char c) { return c > 0x20 && c < 0x7F; }))
+            return false;
+        std::copy(name.begin(), name.end(), out.id.name.begin());
+    }
+    if (turnaroundColon == std::string_view::npos)
+        return !name.empty();
+    out.turnaround = bus::ParseTurnaroundMs(std::string(text.substr(turnaroundColon + 1)));
+    return out.turnaround.has_value();
 }
 
 bool ParseInputs(std::string_view text, Options &out)
@@ -215,8 +224,9 @@ const char *Usage()
     return "Usage: q417sim [options]\n"
            "Serves simulated 417 modules over UDP on 127.0.0.1 and/or a pseudo-terminal.\n"
            "\n"
-           "  --module ADDR[:BAUD[:NAME]]\n"
-           "                         add a module (repeatable; default 1:4:DIO-3232)\n"
+           "  --module ADDR[:BAUD[:NAME[:MS]]]\n"
+           "                         add a module (repeatable; default 1:4:DIO-3232);\n"
+           "                         MS: its own turnaround (NAME may be empty: 5:4::20)\n"
            "  --udp-port N           UDP port on 127.0.0.1 (default 5000, 0 = any free)\n"
            "  --no-udp               do not serve UDP\n"
            "  --pty                  serve a pseudo-terminal\n"

@@ -15,6 +15,7 @@ struct ModuleSpec {
     uint8_t address = 1;
     uint8_t baudCode = 4;
     SimModule::Identity id = SimModule::DefaultIdentity();
+    std::optional<bus::Duration> turnaround; // its own, slower or faster than --turnaround
 };
 
 // Share of replies (or requests) a fault hits, in percent 0..100.

@@ -378,23 +378,34 @@ void Server::OnRequest(const wire::Request &rq, const Peer &from)
     const bool delayed = Chance(faults_.delay);
     if (delayed && verbose_)
         std::fprintf(stderr, "%s   reply delayed %u ms\n", who.c_str(), faults_.delayMs);
-    if (!delayed && !timing_.real) {
+    // A slow module keeps its own turnaround even without wire time: it is
+    // what a test of late replies needs, and all it needs.
+    if (!delayed && !timing_.real && !heard.turnaround) {
         for (int i = 0; i < copies; ++i)
             Send(from, frame);
         return;
     }
 
+    const bus::Duration turnaround = heard.TurnaroundOr(timing_.turnaround);
     Pending p{arrived, from, std::vector<uint8_t>(frame.begin(), frame.end())};
     if (timing_.real) {
         // A datagram leaves when its last byte would have reached the
         // converter; a line's bytes each when its last bit has gone.
         if (from.pty) {
             p.byteTime = bus::WireTime(1, bd);
-            p.due += bus::WireTime(wire::RequestSize, bd) + timing_.turnaround + p.byteTime;
+            p.due += bus::WireTime(wire::RequestSize, bd) + turnaround + p.byteTime;
         } else {
-            p.due += bus::ExchangeTime(bd, timing_.turnaround);
+            p.due += bus::ExchangeTime(bd, turnaround);
         }
+    } else {
+        p.due += turnaround;
     }
+    // The converter expects the bus's turnaround: a slower module's first
+    // byte may come after the silence it reported, and the reply is
+    // forwarded all the same.
+    if (!from.pty && heard.turnaround && *heard.turnaround > timing_.turnaround)
+        ReportSilence(rq, from, arrived, bd, who,
+                      arrived + (timing_.real ? bus::FirstByteTime(bd, turnaround) : turnaround));
     if (delayed)
         p.due += std::chrono::milliseconds(faults_.delayMs);
     for (int i = 0; i < copies; ++i) {
@@ -426,12 +437,20 @@ void Server::SetGuard(const sockaddr_in &peer, uint16_t guardUs)
 
 // The converter's own datagram, as its configuration acknowledgement is:
 // the bus faults leave it alone. It leaves when the reply's first byte is
-// overdue by the guard, timed like a reply.
+// overdue by the guard, timed like a reply; for a request a slow module
+// heard, only when that module's first byte (`replyBegins`) is later still.
 void Server::ReportSilence(const wire::Request &rq, const Peer &to, Clock::time_point arrived,
-                           int32_t bd, const std::string &who)
+                           int32_t bd, const std::string &who,
+                           std::optional<Clock::time_point> replyBegins)
 {
     const uint16_t guard = GuardOf(to.addr);
     if (guard == 0)
+        return;
+    const Clock::time_point at =
+        timing_.real ? arrived + bus::FirstByteTime(bd, timing_.turnaround) +
+                           std::chrono::microseconds(guard)
+                     : arrived;
+    if (replyBegins && *replyBegins <= at)
         return;
     const wire::SilenceFrame frame = wire::Encode(wire::Silence{rq.seq, rq.address});
     if (verbose_)
@@ -442,9 +461,7 @@ void Server::ReportSilence(const wire::Request &rq, const Peer &to, Clock::time_
     }
     if (pending_.size() >= MaxPending)
         return;
-    pending_.push_back(Pending{arrived + bus::FirstByteTime(bd, timing_.turnaround) +
-                                   std::chrono::microseconds(guard),
-                               to, std::vector<uint8_t>(frame.begin(), frame.end())});
+    pending_.push_back(Pending{at, to, std::vector<uint8_t>(frame.begin(), frame.end())});
 }
 
 void Server::Send(const Peer &to, std::span<const uint8_t> bytes)

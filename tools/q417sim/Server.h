@@ -80,7 +80,8 @@ private:
     uint16_t GuardOf(const sockaddr_in &peer) const;
     void SetGuard(const sockaddr_in &peer, uint16_t guardUs);
     void ReportSilence(const wire::Request &request, const Peer &to, Clock::time_point arrived,
-                       int32_t bd, const std::string &who);
+                       int32_t bd, const std::string &who,
+                       std::optional<Clock::time_point> replyBegins = std::nullopt);
     void ReadPty();
     void OnRequest(const wire::Request &request, const Peer &from);
     void Send(const Peer &to, std::span<const uint8_t> bytes);

@@ -95,6 +95,7 @@ int main(int argc, char **argv)
         SimModule &m = bus.Add(SimModule(spec.address, spec.baudCode, spec.id));
         m.SetInputSource(options.inputs, options.fixedInputs);
         m.SetChannelFaults(options.channels);
+        m.SetTurnaround(spec.turnaround);
     }
 
     const uint32_t seed =
@@ -108,9 +109,18 @@ int main(int argc, char **argv)
             std::fprintf(stderr, "q417sim: %s\n", error.c_str());
             rc = 1;
         } else {
-            for (const SimModule &m : bus.Modules())
-                Line("module %u baud %u name %s version %s", m.Address(), m.BaudCode(),
-                     Printable(m.Id().name).c_str(), Printable(m.Id().version).c_str());
+            for (const SimModule &m : bus.Modules()) {
+                const std::string own =
+                    m.Turnaround() ? " turnaround " +
+                                         std::to_string(std::chrono::duration_cast<
+                                                            std::chrono::milliseconds>(
+                                                            *m.Turnaround())
+                                                            .count())
+                                   : std::string();
+                Line("module %u baud %u name %s version %s%s", m.Address(), m.BaudCode(),
+                     Printable(m.Id().name).c_str(), Printable(m.Id().version).c_str(),
+                     own.c_str());
+            }
             if (options.udp)
                 Line("udp 127.0.0.1:%u", server.UdpPort());
             if (options.pty)
