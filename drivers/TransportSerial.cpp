@@ -64,8 +64,8 @@ public:
         // A damaged frame whose seq and address name an earlier request is
         // that module's late reply, not a sign of trouble with this one.
         scanner_.CountRejected([&](std::span<const uint8_t> c) {
-            return (c[1] == request.seq && c[2] == request.address) ||
-                   !late_.Heard(c[1], c[2], Clock::now());
+            const LateReplies::Whose whose = late_.Damaged(c[1], c[2], &request, Clock::now());
+            return whose.current || !whose.late;
         });
         const CountingUntilReturn counting{scanner_};
         const wire::RequestFrame frame = wire::Encode(request);
@@ -113,7 +113,10 @@ public:
                 late_.Heard(r, Clock::now());
             }
         }
-        return scanner_.BadCrcCount() > 0 ? Q417_E_CRC : Q417_E_TIMEOUT;
+        if (scanner_.BadCrcCount() == 0)
+            return Q417_E_TIMEOUT;
+        late_.Answered(request); // damaged, but answered
+        return Q417_E_CRC;
     }
 
     int32_t Listen(Clock::time_point until) override
@@ -136,7 +139,7 @@ private:
     void Scan(std::span<const uint8_t> bytes)
     {
         scanner_.CountRejected([this](std::span<const uint8_t> c) {
-            late_.Heard(c[1], c[2], Clock::now());
+            late_.Damaged(c[1], c[2], nullptr, Clock::now());
             return true;
         });
         const CountingUntilReturn counting{scanner_};

@@ -125,7 +125,7 @@ public:
     int32_t Exchange(const wire::Request &request, wire::Reply &reply) override
     {
         late_.Sent(request, rate_, Clock::now());
-        return Transact(wire::Encode(request), [&](std::span<const uint8_t> got) {
+        const int32_t result = Transact(wire::Encode(request), [&](std::span<const uint8_t> got) {
             if (got.size() == wire::SilenceSize)
                 return SilenceVerdict(got, request);
             wire::Reply r;
@@ -150,10 +150,14 @@ public:
                 late_.Heard(r, Clock::now());
                 return Verdict::Skip;
             }
-            late_.Answered(request);
             reply = r;
             return Verdict::Taken;
         });
+        // Only a request nobody answered can have a late reply; one that
+        // got a damaged reply has had its answer.
+        if (result != Q417_E_TIMEOUT)
+            late_.Answered(request);
+        return result;
     }
 
 private:
@@ -165,19 +169,18 @@ private:
         return Q417_OK;
     }
 
-    // Whose a damaged reply is, by its seq and address bytes: this
-    // request's ends the exchange; an earlier one's is late, the module
-    // there is known, and the wait goes on. One whose bytes name neither
-    // may be either: while the converter reports silence, its word for this
-    // request decides, so a slow module's damaged reply cannot pass for a
-    // collision at the address probed now.
+    // Whose a damaged reply is, by its seq and address bytes
+    // (LateReplies::Damaged): this request's ends the exchange; an earlier
+    // one's is late, the module there is known, and the wait goes on. One
+    // whose bytes name neither, or both, may be either: while the converter
+    // reports silence, its word for this request decides, so a slow
+    // module's damaged reply cannot pass for a collision at the address
+    // probed now.
     Verdict DamagedVerdict(std::span<const uint8_t> got, const wire::Request &request)
     {
-        const uint8_t seq = got[1], address = got[2];
-        if (seq == request.seq && address == request.address)
-            return Verdict::Damaged;
-        if (late_.Heard(seq, address, Clock::now()))
-            return Verdict::Skip;
+        const LateReplies::Whose whose = late_.Damaged(got[1], got[2], &request, Clock::now());
+        if (whose.current != whose.late)
+            return whose.current ? Verdict::Damaged : Verdict::Skip;
         return guard_ > guard_.zero() && !guardUnknown_ ? Verdict::Suspect : Verdict::Damaged;
     }
 
@@ -294,12 +297,15 @@ private:
         }
     }
 
-    // A datagram no transaction waits for: a reply there may be late.
+    // A datagram no transaction waits for: a reply there may be late, also
+    // a damaged one, known by its seq and address bytes.
     void Absorb(std::span<const uint8_t> got)
     {
         wire::Reply r;
         if (wire::Decode(got, r) == wire::Decoded::Ok)
             late_.Heard(r, Clock::now());
+        else if (got.size() == wire::ReplySize)
+            late_.Damaged(got[1], got[2], nullptr, Clock::now());
     }
 
     net::Handle socket_;

@@ -145,8 +145,8 @@ class TScanner
             if (status != 0)
                 return Fail(TScanStage::Init, status);
             openGuard_ = guard;
-            std::vector<TLateReply> none;
-            lateHeard_ = DrvLate(link_.Kind, handle_, 0, none) != DrvNotLoaded;
+            lateHeard_ = true;
+            HearLate(0ms);
         }
         // The converter acknowledges within Init's time-out, the short one
         // of a probe: a late acknowledgement is worth another try.
@@ -173,8 +173,12 @@ class TScanner
         if (!lateHeard_)
             return false;
         std::vector<TLateReply> replies;
-        // A failing call takes nothing away: the probes still report.
-        if (DrvLate(link_.Kind, handle_, uint32_t(std::max<int64_t>(wait.count(), 0)), replies) != 0)
+        const int32_t status =
+            DrvLate(link_.Kind, handle_, uint32_t(std::max<int64_t>(wait.count(), 0)), replies);
+        // A library without the entry drops late replies; a failing call
+        // takes nothing away, the probes still report.
+        lateHeard_ = status != DrvNotLoaded;
+        if (status != 0)
             return false;
         for (const TLateReply &r : replies) {
             const uint8_t code = RateToBaudCode(r.Rate);

@@ -504,6 +504,48 @@ TEST_F(KorvalctlScan, ShowsProgressOnATerminal)
 
 // Bad usage: exit 2, the option and its range named, and not one request
 // at the simulator.
+// Modules that all turn around in 20 ms where the finder expects 1 ms:
+// every probe gives up before its reply. Today's figures of a real bus, not
+// of the simulator's quick mode: the finder times its probes by the wire.
+TEST(KorvalctlScanLate, ModulesThatAnswerLateAreFoundAndSaySo)
+{
+    ::unsetenv("Q417_TIMING");
+    simtest::SimProcess sim{SIM_EXE,
+                            {"--udp-port", "0", "--timing", "real", "--turnaround", "20",
+                             "--module", "5", "--module", "9:8"}};
+    ASSERT_TRUE(sim.Ready()) << sim.Failure();
+    simtest::TempDir dir;
+    const std::vector<std::string> args{"--settings", dir.Path() + "/W_korval.ini", "-i", "lan",
+                                        "--ip", "127.0.0.1", "--udp-port",
+                                        std::to_string(sim.UdpPort()), "scan", "--addresses",
+                                        "0-15", "--rates", "9600,115200"};
+    const Result r = Invoke(args);
+    ASSERT_EQ(r.exit, 0) << r.err;
+    std::istringstream lines(r.out);
+    std::vector<std::string> rows;
+    for (std::string line; std::getline(lines, line);)
+        rows.push_back(line);
+    ASSERT_EQ(rows.size(), 3u) << r.out;
+    EXPECT_NE(rows[1].find("     5    9600 Bd  DIO-3232 v.1.07  odpověď se zpožděním "),
+              std::string::npos)
+        << rows[1];
+    EXPECT_NE(rows[2].find("     9  115200 Bd  DIO-3232 v.1.07  odpověď se zpožděním "),
+              std::string::npos)
+        << rows[2];
+
+    std::vector<std::string> json = args;
+    json.push_back("--json");
+    const Result j = Invoke(json);
+    ASSERT_EQ(j.exit, 0) << j.err;
+    const Json doc = Json::parse(j.out);
+    ASSERT_EQ(doc["finds"].size(), 2u);
+    for (const Json &f : doc["finds"]) {
+        EXPECT_EQ(f["slow"], true) << f;
+        EXPECT_GE(f["reply_ms"].get<double>(), 20.0) << f;
+    }
+    EXPECT_EQ(doc["plan"]["late_window_ms"], 100.0);
+}
+
 struct BadUsage {
     const char *name;
     std::vector<std::string> command;

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 struct Answer {
     uint8_t status = 0xEE; // no exchange yet
@@ -86,6 +87,15 @@ public:
         return s;
     }
 
+    // The late replies heard so far, listening up to `waitMs` while none is.
+    std::vector<TLateReply> Late(uint32_t waitMs)
+    {
+        std::vector<TLateReply> got;
+        status_ = DrvLate(kind_, handle_, waitMs, got);
+        return got;
+    }
+    int32_t LastStatus() const { return status_; }
+
     std::string Text(uint32_t code)
     {
         TDataArray t{};
@@ -116,6 +126,7 @@ private:
     uint8_t kind_;
     int32_t handle_ = 0;
     int32_t guardUs_ = 0;
+    int32_t status_ = 0;
 };
 
 inline uint32_t Word(const std::array<uint8_t, 4> &d)

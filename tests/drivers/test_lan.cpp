@@ -453,4 +453,77 @@ TEST(LanGuard, AConverterWithoutTheGuardGetsThePlainConfiguration)
     EXPECT_EQ(asked, (std::vector<uint32_t>{9600, 19200}));
 }
 
+// While the converter reports silence, a damaged reply is judged by its
+// seq and address: one of an earlier, unanswered request is that module's
+// late reply and the exchange goes on to its own answer; one that names
+// nothing yields to the converter's word on this request. Neither becomes
+// this exchange's CRC error, which a scan would take for a collision at the
+// address it probes now.
+TEST(LanGuard, ADamagedLateReplyIsNotTheCurrentExchangesError)
+{
+    Socket converter;
+    std::thread conv([&] {
+        sockaddr_in driver{};
+        wire::Request first, rq;
+        auto next = [&](wire::Request &into) {
+            for (;;) {
+                uint8_t buf[64];
+                AddrLen len = sizeof driver;
+                if (!WaitReadable(converter.fd, 3000))
+                    return false;
+                const auto n = ::recvfrom(converter.fd, reinterpret_cast<char *>(buf), sizeof buf,
+                                          0, reinterpret_cast<sockaddr *>(&driver), &len);
+                if (n <= 0)
+                    return false;
+                const std::span<const uint8_t> got(buf, std::size_t(n));
+                if (wire::GuardedConfig g; wire::Decode(got, g) == wire::Decoded::Ok) {
+                    AcceptGuarded(converter, g, driver);
+                    continue;
+                }
+                if (wire::Decode(got, into) == wire::Decoded::Ok)
+                    return true;
+            }
+        };
+        auto sendRaw = [&](std::span<const uint8_t> bytes) {
+            ::sendto(converter.fd, reinterpret_cast<const char *>(bytes.data()), int(bytes.size()),
+                     0, reinterpret_cast<const sockaddr *>(&driver), sizeof driver);
+        };
+        // The first request: silence now, its reply later and damaged.
+        if (!next(first))
+            return;
+        SendSilence(converter, driver, wire::Encode(wire::Silence{first.seq, first.address}));
+        // The second: first the damaged late reply of the first, then its own.
+        if (!next(rq))
+            return;
+        wire::ReplyFrame late = wire::Encode(ReplyTo(first, 0xDD));
+        late[6] ^= 0x01;
+        sendRaw(late);
+        std::this_thread::sleep_for(20ms);
+        converter.SendTo(driver, ReplyTo(rq, 0x11));
+        // The third: a damaged datagram whose seq and address name nothing,
+        // then the converter's silence for it.
+        if (!next(rq))
+            return;
+        wire::ReplyFrame garbled = wire::Encode(ReplyTo(rq, 0xEE));
+        garbled[1] ^= 0x80;
+        garbled[2] ^= 0x40;
+        sendRaw(garbled);
+        std::this_thread::sleep_for(20ms);
+        SendSilence(converter, driver, wire::Encode(wire::Silence{rq.seq, rq.address}));
+    });
+    Session s(ifLan);
+    s.SetGuard(300);
+    ASSERT_EQ(s.OpenLan("127.0.0.1", ntohs(converter.addr.sin_port), 2000), 0);
+    ASSERT_EQ(s.Configure(9600, 2000), 0);
+    EXPECT_EQ(s.Call(4, CmdReadIdentity, 0).status, Q417_E_TIMEOUT);
+    const Answer a = s.Call(6, CmdReadIdentity, 0);
+    EXPECT_EQ(a.status, 0);
+    EXPECT_EQ(a.d, (std::array<uint8_t, 4>{0x11, 0x11, 0x11, 0x11}));
+    const std::vector<TLateReply> late = s.Late(0);
+    ASSERT_EQ(late.size(), 1u);
+    EXPECT_EQ(late[0].Address, 4);
+    EXPECT_EQ(s.Call(7, CmdReadIdentity, 0).status, Q417_E_TIMEOUT);
+    conv.join();
+}
+
 } // namespace

@@ -200,6 +200,28 @@ TEST_F(InProcessTiming, AGuardEndsSilenceWhenTheFirstByteIsOverdue)
     EXPECT_GE(took, std::chrono::ceil<Us>(bus::ExchangeTime(9600, 1ms)));
 }
 
+// The model knows when its module's reply would have come: one too late for
+// the time-out is a late reply at that moment, exactly its wire time after
+// the request. With nothing on its way, listening ends at once.
+TEST_F(InProcessTiming, AReplyTooLateForTheTimeOutArrivesWhenTheBusWouldHaveCarriedIt)
+{
+    ASSERT_NO_FATAL_FAILURE(Open("real", "60"));
+    ASSERT_EQ(s_.Configure(9600, 30), 0);
+    EXPECT_EQ(s_.Call(1, CmdReadIdentity, 0).status, Q417_E_TIMEOUT);
+    const std::vector<TLateReply> late = s_.Late(10000);
+    ASSERT_EQ(late.size(), 1u);
+    EXPECT_EQ(late[0].Address, 1);
+    EXPECT_EQ(late[0].Rate, 9600u);
+    EXPECT_EQ(late[0].After,
+              std::chrono::duration_cast<Us>(bus::ExchangeTime(9600, std::chrono::milliseconds(60))));
+    Us took = Took([&] { EXPECT_TRUE(s_.Late(10000).empty()); });
+    EXPECT_LT(took, 5000ms) << "nothing on its way: no wait";
+
+    ASSERT_EQ(s_.Configure(9600, 200), 0);
+    EXPECT_EQ(s_.Call(1, CmdReadIdentity, 0).status, 0);
+    EXPECT_TRUE(s_.Late(0).empty()) << "a reply taken is not late";
+}
+
 // The binding hands the guard to kinds 0..3 after Init: one out of range
 // fails the Init.
 TEST_P(InProcess, AGuardOutOfRangeFailsInit)

@@ -258,6 +258,37 @@ TEST_P(Simulated, AGuardEndsSilenceWhenTheFirstByteIsOverdue)
     }
 }
 
+// A module slower than the time-out allows: its reply, once it comes, is a
+// late reply of its address at its rate, heard while another exchange runs
+// or while the host listens, and handed over once. The other module's
+// exchange meanwhile takes its own reply.
+TEST_P(Simulated, AReplyAfterTheTimeOutIsALateReplyOfItsAddress)
+{
+    ASSERT_NO_FATAL_FAILURE(
+        Start({"--timing", "none", "--module", "1", "--module", "5:4::80"}, 30));
+    EXPECT_EQ(s_.Call(5, CmdReadIdentity, 0).status, Q417_E_TIMEOUT);
+    EXPECT_EQ(s_.Call(1, CmdReadIdentity, 0).status, 0);
+    std::vector<TLateReply> late = s_.Late(5000);
+    for (int i = 0; i < 3 && late.empty(); ++i) // a loaded machine may need longer
+        late = s_.Late(5000);
+    EXPECT_EQ(s_.LastStatus(), 0);
+    ASSERT_EQ(late.size(), 1u);
+    EXPECT_EQ(late[0].Address, 5);
+    EXPECT_EQ(late[0].Rate, 9600u);
+    EXPECT_GE(late[0].After, 80ms) << "the module's turnaround is part of it";
+    EXPECT_TRUE(s_.Late(0).empty()) << "handed over once";
+}
+
+// Copies of a reply the exchange took are no late replies, nor is a reply
+// to a request that was answered: only an unanswered request's can be.
+TEST_P(Simulated, ACopyOfATakenReplyIsNotLate)
+{
+    ASSERT_NO_FATAL_FAILURE(Start({"--timing", "none", "--duplicate", "100"}));
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(s_.Call(1, CmdReadIdentity, uint8_t(i)).status, 0);
+    EXPECT_TRUE(s_.Late(200).empty());
+}
+
 INSTANTIATE_TEST_SUITE_P(Links, Simulated, ::testing::Values(Link::Lan, Link::Com),
                          [](const auto &p) { return p.param == Link::Lan ? "Lan" : "Com"; });
 
@@ -325,6 +356,26 @@ TEST(LanConverter, ReportsSilenceOnlyToADriverThatAskedForIt)
     ASSERT_TRUE(guarded.SetRate(9600));
     guarded.Send(MakeRequest(12, 7, CmdReadIdentity, 0));
     EXPECT_TRUE(guarded.Receive(100ms, 64).empty());
+}
+
+// The converter expects the bus's turnaround: a slower module's first byte
+// comes after the silence the converter reported, and its reply follows.
+// The exchange has ended with the silence (status 5 although the time-out
+// would have let the reply in), and the reply is a late one.
+TEST(LanConverter, ForwardsASlowModulesReplyAfterItsSilence)
+{
+    SimProcess sim(SIM_EXE, {"--udp-port", "0", "--timing", "real", "--module", "5:4::40"});
+    ASSERT_TRUE(sim.Ready()) << sim.Failure();
+    Session s(ifLan);
+    s.SetGuard(300);
+    ASSERT_EQ(s.OpenLan("127.0.0.1", sim.UdpPort(), 1000), 0);
+    ASSERT_EQ(s.Configure(9600, 1000), 0);
+    EXPECT_EQ(s.Call(5, CmdReadIdentity, 0).status, Q417_E_TIMEOUT);
+    const std::vector<TLateReply> late = s.Late(5000);
+    ASSERT_EQ(late.size(), 1u);
+    EXPECT_EQ(late[0].Address, 5);
+    EXPECT_GE(late[0].After, std::chrono::duration_cast<std::chrono::microseconds>(
+                                 bus::ExchangeTime(9600, 40ms)));
 }
 
 } // namespace

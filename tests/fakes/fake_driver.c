@@ -4,6 +4,14 @@
 #include <stdio.h>
 #include <string.h>
 
+#ifdef FAKE_LATE
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <time.h>
+#endif
+#endif
+
 #ifndef FAKE_PREFIX
 #error FAKE_PREFIX must name the entry prefix, e.g. QCOM417_
 #endif
@@ -187,6 +195,41 @@ Q417_EXPORT int32_t Q417_CALL ENTRY(Done)(int32_t *handle)
     *handle = state.done_handle_out;
     return state.done_result;
 }
+
+#ifdef FAKE_LATE
+static void pause_ms(int32_t ms)
+{
+#ifdef _WIN32
+    Sleep((DWORD)ms);
+#else
+    struct timespec t;
+    t.tv_sec = ms / 1000;
+    t.tv_nsec = (long)(ms % 1000) * 1000000L;
+    nanosleep(&t, NULL);
+#endif
+}
+
+Q417_EXPORT int32_t Q417_CALL ENTRY(Late)(int32_t handle, int32_t waitMs, int32_t *late,
+                                          int32_t *count)
+{
+    int32_t n = 0;
+    (void)handle;
+    if (state.late_calls < FAKE_SCRIPT_LEN)
+        state.late_waits[state.late_calls] = waitMs;
+    ++state.late_calls;
+    while (state.late_given < state.late_len && state.late_given < FAKE_SCRIPT_LEN &&
+           state.late_after[state.late_given] <= state.send_count && n < Q417_LATE_MAX) {
+        memcpy(late + n * Q417_LATE_FIELDS, state.late[state.late_given],
+               sizeof state.late[state.late_given]);
+        ++state.late_given;
+        ++n;
+    }
+    if (n == 0 && waitMs > 0)
+        pause_ms(waitMs);
+    *count = n;
+    return Q417_OK;
+}
+#endif
 
 Q417_EXPORT int32_t Q417_CALL ENTRY(Error)(int32_t code, int32_t *text)
 {

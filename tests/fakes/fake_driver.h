@@ -70,6 +70,18 @@ struct fake_state {
      * 1 on, then a 0. */
     int32_t send_reply_len;
     int32_t error_text_len;
+
+    /* Late replies, for a library built with the Late entry (FAKE_LATE):
+     * record i is handed over by the first Late call after Send call number
+     * late_after[i] (counted from 1) has returned; a call with nothing to
+     * hand over sleeps its waitMs. late_waits[] keeps the waitMs of the
+     * first calls. */
+    int32_t late_len;
+    int32_t late_after[FAKE_SCRIPT_LEN];
+    int32_t late[FAKE_SCRIPT_LEN][Q417_LATE_FIELDS];
+    int32_t late_given;
+    int32_t late_calls;
+    int32_t late_waits[FAKE_SCRIPT_LEN];
 };
 
 #define FAKE_FILL(i) (0x4000 + (i))
