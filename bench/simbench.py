@@ -22,14 +22,17 @@ def first_byte_time(rate):
 
 
 class Bench:
-    """The simulator (module 1 at 9600 Bd) and the command line that reaches
-    it through the LAN driver, with a settings file of its own; `extra`
-    follows the connection options (an address and a rate, say)."""
+    """The simulator (module 1 at 9600 Bd, or the `modules` given in its
+    --module form) and the command line that reaches it through the LAN
+    driver, with a settings file of its own; `extra` follows the connection
+    options (an address and a rate, say). `simdir` holds the simulator when
+    it is not beside korvalctl."""
 
-    def __init__(self, bindir, extra=()):
-        self.sim = subprocess.Popen(
-            [f"{bindir}/q417sim", "--udp-port", "0", "--timing", "real", "--module", "1:4"],
-            stdout=subprocess.PIPE, text=True)
+    def __init__(self, bindir, extra=(), modules=("1:4",), simdir=None):
+        args = [f"{simdir or bindir}/q417sim", "--udp-port", "0", "--timing", "real"]
+        for m in modules:
+            args += ["--module", m]
+        self.sim = subprocess.Popen(args, stdout=subprocess.PIPE, text=True)
         port = None
         for line in self.sim.stdout:
             if line.startswith("udp "):

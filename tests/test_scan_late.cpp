@@ -42,6 +42,8 @@ class ScanLate : public ::testing::Test
     // outlives the binding's loads and unloads.
     fake_state &Fake(const char *scenario = "late")
     {
+        if (keep_ != nullptr)
+            fakeload::Release(keep_);
         DrvSetLibraryDirectory(Fakes / scenario);
         keep_ = fakeload::Load(Fakes / scenario / fakeload::FileName("QPCI1417.DLL"));
         EXPECT_NE(keep_, nullptr);
@@ -126,6 +128,17 @@ TEST_F(ScanLate, AnAddressThatAnsweredLateIsProbedAgainSlowlyAndMarked)
     EXPECT_TRUE(waited);
     EXPECT_EQ(ScanFindNote(r.Finds[0], o),
               "odpověď se zpožděním " + std::to_string(SlowFindDelayMs(r.Finds[0], o)) + " ms");
+
+    // On a wire-timed bus the delay is what it took beyond a module of the
+    // bus's own turnaround: 44.96 ms against 24.96 ms at 9600 Bd.
+    TScanOptions timed;
+    TScanFind late{2, 4, "DIO-3232 v.1.07", false, 0, 1};
+    late.Slow = true;
+    late.ReplyTime = 44960us;
+    EXPECT_EQ(SlowFindDelayMs(late, timed), 20);
+    EXPECT_EQ(ScanFindNote(late, timed), "odpověď se zpožděním 20 ms");
+    late.Collision = true;
+    EXPECT_EQ(ScanFindNote(late, timed), "kolize (odpovídá asi více modulů najednou)");
 }
 
 // What is not re-probed: an address already found at that rate, a rate no
@@ -139,9 +152,9 @@ TEST_F(ScanLate, OnlyAddressesNotFoundAreProbedAgainOnceAtTheirOwnRate)
     Script(s, {Chars("DIO-"), Chars("DIO-"), Chars("3232"), Chars("1.07"), Silent(), Silent(),
                Silent(), Chars("DIO-"), Chars("DIO-"), Chars("3232"), Chars("1.07")});
     LateReply(s, 4, 0, 9600, 30000);  // a copy from the module found
-    LateReply(s, 6, 1, 9600, 50000);  // heard during 115200 Bd: 9600 Bd is done
-    LateReply(s, 6, 1, 9600, 60000);  // heard again
-    LateReply(s, 6, 1, 1234, 60000);  // no module rate
+    LateReply(s, 6, 1, 9600, 300000); // heard during 115200 Bd: 9600 Bd is done
+    LateReply(s, 6, 1, 9600, 200000); // heard again, sooner
+    LateReply(s, 6, 7, 1234, 60000);  // no module's rate
     const TScanResult r = ScanModules(link_, Plan({0, 1}, {4, 8}));
 
     EXPECT_EQ(r.Outcome, TScanOutcome::Done);
@@ -153,7 +166,41 @@ TEST_F(ScanLate, OnlyAddressesNotFoundAreProbedAgainOnceAtTheirOwnRate)
     EXPECT_TRUE(r.Finds[1].Slow);
     EXPECT_EQ(s.send_count, 11);
     EXPECT_EQ(s.setconfig_args[1], 9600) << "re-probed at its own rate";
-    EXPECT_EQ(s.setconfig_args[2], int32_t(SlowProbeTimeoutMs(Plan({0, 1}, {4, 8}), 4, 60ms)));
+    EXPECT_EQ(s.setconfig_args[2], 600) << "twice the longer of the two it took";
+}
+
+// With --first a module found late ends the scan at its rate, and Stop
+// from the progress during the second probes ends it there.
+TEST_F(ScanLate, FirstAndStopCountTheSecondProbesToo)
+{
+    fake_state &s = Fake();
+    std::vector<fake_reply> script(2, Silent());
+    script.insert(script.end(), {Chars("DIO-"), Chars("DIO-"), Chars("3232"), Chars("1.07")});
+    Script(s, script);
+    LateReply(s, 1, 0, 9600, 20000);
+    TScanOptions o = Plan({0, 1}, {4, 8});
+    o.StopAtFirst = true;
+    TScanResult r = ScanModules(link_, o);
+    EXPECT_EQ(r.Outcome, TScanOutcome::Done);
+    ASSERT_EQ(r.Finds.size(), 1u);
+    EXPECT_EQ(s.send_count, 6) << "115200 Bd is never probed";
+
+    fake_state &t = Fake();
+    Script(t, std::vector<fake_reply>(2, Silent()));
+    LateReply(t, 1, 0, 9600, 20000);
+    LateReply(t, 1, 1, 9600, 20000);
+    o.StopAtFirst = false;
+    int reports = 0;
+    r = ScanModules(link_, o, {}, [&](const TScanProgress &) { return ++reports < 3; });
+    EXPECT_EQ(r.Outcome, TScanOutcome::Stopped);
+    EXPECT_EQ(t.send_count, 3) << "the second probe of 0, and no more";
+
+    // What the progress line counts on: each rate's late window beside its
+    // probes, 27 ms each at 9600 Bd without a guard, and 100 ms.
+    TScanOptions one;
+    one.Addresses = {5};
+    one.BaudCodes = {4};
+    EXPECT_EQ(ScanTimeoutTotal(one), 127ms);
 }
 
 // A damaged reply followed by a lost one is still somebody at the address:
@@ -173,19 +220,28 @@ TEST_F(ScanLate, ADamagedReplyThenALostOneKeepsTheAddress)
     EXPECT_EQ(s.requests[4][0], 2);
 }
 
-// Address 255 is probed like any other, and a late reply from it counts.
-TEST_F(ScanLate, TheLastAddressIsProbedAndHeardLate)
+// Addresses 0 and 255 are probed like any other, and late replies from
+// them count; an address that answered late but not its second probe is
+// probed again once, and listed nowhere.
+TEST_F(ScanLate, TheEdgeAddressesAreHeardLateAndASilentSecondProbeIsTheEnd)
 {
     fake_state &s = Fake();
-    std::vector<fake_reply> script(2, Silent());
-    script.insert(script.end(), {Chars("DIO-"), Chars("DIO-"), Chars("3232"), Chars("1.07")});
+    std::vector<fake_reply> script(3, Silent());
+    script.insert(script.end(), {Chars("DIO-"), Chars("DIO-"), Chars("3232"), Chars("1.07"),
+                                 Silent(), Chars("DIO-"), Chars("DIO-"), Chars("3232"),
+                                 Chars("1.07")});
     Script(s, script);
-    LateReply(s, 2, 255, 9600, 20000);
-    const TScanResult r = ScanModules(link_, Plan({254, 255}, {4}));
-    ASSERT_EQ(r.Finds.size(), 1u);
-    EXPECT_EQ(r.Finds[0].Address, 255);
-    EXPECT_TRUE(r.Finds[0].Slow);
-    EXPECT_EQ(s.requests[1][0], 255);
+    LateReply(s, 1, 0, 9600, 20000);
+    LateReply(s, 3, 128, 9600, 20000);
+    LateReply(s, 3, 255, 9600, 20000);
+    const TScanResult r = ScanModules(link_, Plan({0, 128, 255}, {4}));
+    ASSERT_EQ(r.Finds.size(), 2u);
+    EXPECT_EQ(r.Finds[0].Address, 0);
+    EXPECT_EQ(r.Finds[1].Address, 255);
+    EXPECT_TRUE(r.Finds[0].Slow && r.Finds[1].Slow);
+    EXPECT_EQ(s.send_count, 12) << "three probes, then 0, 128 and 255 again";
+    EXPECT_EQ(s.requests[7][0], 128);
+    EXPECT_EQ(s.requests[8][0], 255);
 }
 
 // A library without the Late entry scans as before: no late window, and

@@ -72,7 +72,6 @@ class TScanner
                 plannedDone_ += cost;
                 if (!go)
                     return Finish();
-                HearLate(0ms);
                 if (!Report(address, code))
                     return Finish();
                 if (options_.StopAtFirst && !result_.Finds.empty())
@@ -167,7 +166,8 @@ class TScanner
     }
 
     // Takes the late replies the driver heard, listening up to `wait`;
-    // false when it heard none.
+    // false when it heard none. The driver keeps them until asked, so the
+    // late window collects those of the whole rate at once.
     bool HearLate(milliseconds wait)
     {
         if (!lateHeard_)
@@ -182,7 +182,7 @@ class TScanner
             return false;
         for (const TLateReply &r : replies) {
             const uint8_t code = RateToBaudCode(r.Rate);
-            if (BaudCodeToRate(code) != r.Rate || FoundAt(r.Address, code))
+            if (BaudCodeToRate(code) != r.Rate)
                 continue;
             std::vector<Late> &queue = late_[code];
             const auto at = std::ranges::find(queue, r.Address, &Late::Address);

@@ -70,6 +70,7 @@ public:
         Done = Get<q417_done_fn>("Done");
         Error = Get<q417_error_fn>("Error");
         SetGuard = Get<q417_setguard_fn>("SetGuard");
+        Late = Get<q417_late_fn>("Late");
         init_ = Get<void (*)()>("Init");
     }
     ~Library()
@@ -130,6 +131,7 @@ public:
     q417_done_fn Done = nullptr;
     q417_error_fn Error = nullptr;
     q417_setguard_fn SetGuard = nullptr; // our own, optional
+    q417_late_fn Late = nullptr;         // our own, optional
 
 private:
     template <typename Fn> Fn Get(const char *suffix)
@@ -181,6 +183,16 @@ TEST_P(Entries, NullPointersAndOutOfRangeRequestsAreRefused)
     for (int32_t us : {-1, Q417_GUARD_MAX_US + 1})
         EXPECT_EQ(lib_.SetGuard(h, us), Q417_E_PARAM) << us;
     EXPECT_EQ(lib_.SetGuard(h, Q417_GUARD_MAX_US), Q417_OK);
+    // And late replies: a wait of 0..60000 ms, both pointers.
+    ASSERT_NE(lib_.Late, nullptr);
+    Array late{};
+    int32_t count = -1;
+    for (int32_t ms : {-1, 60001})
+        EXPECT_EQ(lib_.Late(h, ms, late.data(), &count), Q417_E_PARAM) << ms;
+    EXPECT_EQ(lib_.Late(h, 0, nullptr, &count), Q417_E_PARAM);
+    EXPECT_EQ(lib_.Late(h, 0, late.data(), nullptr), Q417_E_PARAM);
+    EXPECT_EQ(lib_.Late(h, 0, late.data(), &count), Q417_OK);
+    EXPECT_EQ(count, 0) << "nothing was sent";
     EXPECT_EQ(lib_.Done(&h), Q417_OK);
 }
 
@@ -208,6 +220,8 @@ TEST_P(Entries, DoneEndsTheHandleForGood)
         EXPECT_EQ(lib_.SetConfig(bad, 9600, 200, 2), Q417_E_HANDLE);
         EXPECT_EQ(lib_.GetConfig(bad, nullptr, nullptr, nullptr), Q417_E_HANDLE);
         EXPECT_EQ(lib_.SetGuard(bad, 500), Q417_E_HANDLE);
+        int32_t count = 0;
+        EXPECT_EQ(lib_.Late(bad, 0, rp.data(), &count), Q417_E_HANDLE);
         h = bad;
         EXPECT_EQ(lib_.Done(&h), Q417_E_HANDLE);
         EXPECT_EQ(h, bad);

@@ -198,6 +198,7 @@ TEST(LanExchange, OnlyTheConvertersReplyWithTheRightSeqIsTaken)
     EXPECT_EQ(a.status, 0);
     EXPECT_EQ(a.d, (std::array<uint8_t, 4>{0x11, 0x11, 0x11, 0x11}));
     EXPECT_EQ(a.x, 0x42);
+    EXPECT_TRUE(s.Late(0).empty()) << "none of them answered an earlier request";
 }
 
 // Stale replies keep arriving but none is the awaited one: the exchange
@@ -510,11 +511,19 @@ TEST(LanGuard, ADamagedLateReplyIsNotTheCurrentExchangesError)
         sendRaw(garbled);
         std::this_thread::sleep_for(20ms);
         SendSilence(converter, driver, wire::Encode(wire::Silence{rq.seq, rq.address}));
+        // The fourth: the same, but no silence follows: the damage was
+        // this request's after all.
+        if (!next(rq))
+            return;
+        garbled = wire::Encode(ReplyTo(rq, 0xEE));
+        garbled[1] ^= 0x80;
+        garbled[2] ^= 0x40;
+        sendRaw(garbled);
     });
     Session s(ifLan);
     s.SetGuard(300);
-    ASSERT_EQ(s.OpenLan("127.0.0.1", ntohs(converter.addr.sin_port), 2000), 0);
-    ASSERT_EQ(s.Configure(9600, 2000), 0);
+    ASSERT_EQ(s.OpenLan("127.0.0.1", ntohs(converter.addr.sin_port), 500), 0);
+    ASSERT_EQ(s.Configure(9600, 500), 0);
     EXPECT_EQ(s.Call(4, CmdReadIdentity, 0).status, Q417_E_TIMEOUT);
     const Answer a = s.Call(6, CmdReadIdentity, 0);
     EXPECT_EQ(a.status, 0);
@@ -523,6 +532,7 @@ TEST(LanGuard, ADamagedLateReplyIsNotTheCurrentExchangesError)
     ASSERT_EQ(late.size(), 1u);
     EXPECT_EQ(late[0].Address, 4);
     EXPECT_EQ(s.Call(7, CmdReadIdentity, 0).status, Q417_E_TIMEOUT);
+    EXPECT_EQ(s.Call(8, CmdReadIdentity, 0).status, Q417_E_CRC);
     conv.join();
 }
 

@@ -13,6 +13,7 @@
 #include <map>
 #include <cstdlib>
 #include <numeric>
+#include <optional>
 #include <random>
 #include <set>
 
@@ -309,6 +310,29 @@ TEST_F(Scan, ASlowModuleIsFoundWhereverItIsInTheRange)
     // A fast one may be late too on a loaded machine; the slow ones always are.
     for (const char *t : {"2:4 DIO-3232 v.1.07", "7:4 SLOW-007 v.1.07"})
         EXPECT_NE(std::find(slow.begin(), slow.end(), t), slow.end()) << t;
+}
+
+// On a COM port the driver judges silence by the line: with a guard, a
+// slow module's first byte is overdue long before it comes. Its second
+// probe goes without the guard, on a connection of its own.
+TEST_F(Scan, ASlowModuleOnAComPortIsFoundWithTheGuardOn)
+{
+    simtest::TempDir dir;
+    std::optional<SimProcess> sim;
+    sim.emplace(SIM_EXE, std::vector<std::string>{"--no-udp", "--link", dir.Path() + "/com",
+                                                  "--module", "3:4::40", "--module", "6:4"});
+    ASSERT_TRUE(sim->Ready()) << sim->Failure();
+    ::setenv("Q417_COM9", sim->Link().c_str(), 1);
+    TScanLink com;
+    com.Kind = ifCom;
+    com.Params[0] = 9;
+    TScanOptions o = Quick(Range(0, 8), {4});
+    o.Guard = 4ms;
+    const TScanResult r = ScanModules(com, o);
+    EXPECT_EQ(r.Outcome, TScanOutcome::Done) << int(r.Stage) << " " << int(r.Status);
+    EXPECT_EQ(Texts(r), (std::vector<std::string>{"6:4 DIO-3232 v.1.07", "3:4 DIO-3232 v.1.07"}));
+    ASSERT_EQ(r.Finds.size(), 2u);
+    EXPECT_TRUE(r.Finds[1].Slow);
 }
 
 // The in-process module (address 1, baud code 4) through a driver that
