@@ -538,7 +538,7 @@ INSTANTIATE_TEST_SUITE_P(
         BadUsage{"ChannelAbove31", {"config", "set", "dout-init.32=1"}, "0..31"},
         BadUsage{
             "WordWithoutPrefix", {"config", "set", "din-negation=FFFF"}, "0x00000000..0xFFFFFFFF"},
-        BadUsage{"OutputRangeAbove31", {"outputs", "3-40"}, "VALUE"},
+        BadUsage{"OutputRangeAbove31", {"outputs", "3-40"}, "outputs: „3-40“"},
         BadUsage{"ZeroCount", {"walk", "--count", "0"}, "--count"},
         BadUsage{"IntervalBelow10", {"inputs", "--watch", "--interval", "5"}, "10..60000"},
         BadUsage{"NoConfigCommand", {"config"}, "chybí příkaz"},
