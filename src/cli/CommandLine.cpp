@@ -411,7 +411,10 @@ Návratové kódy:
        test: některý kanál nevyhovuje
   4    scan: žádný modul neodpověděl
   130  Ctrl+C přerušil práci s koncem (walk --count, config set/show/restore/
-       clone, scan, test))";
+       clone, scan, test)
+
+Ctrl+C, SIGTERM i SIGHUP (zavřený terminál, spadlé spojení SSH) doběhnou
+výměnu, která právě probíhá; walk a test pak vypnou všechny výstupy.)";
 
 } // namespace
 

@@ -138,6 +138,10 @@ TEST_F(Acceptance, FaultsAreFoundOnTheirChannelsAndTheReportShowsThem)
                                                 {31, "follows:30"}}));
     EXPECT_TRUE(j["outputs_off"]);
     EXPECT_EQ(LastOutputsWrite(), "0x00000000");
+    // "ve čtyřech", as Czech reads the count.
+    EXPECT_NE(j["channels"][30]["text"].get<std::string>().find("chybně ve 4 z 66 kroků"),
+              std::string::npos)
+        << j["channels"][30]["text"];
 
     const std::string html = Slurp(Path("report.html"));
     EXPECT_TRUE(WellFormed(html));

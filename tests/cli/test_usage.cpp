@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstddef>
 #include <fstream>
 #include <map>
@@ -82,6 +83,9 @@ TEST_F(Usage, AnEmptyValueOfAnyOptionIsRefusedWithNothingSent)
     cli::BuildCommandLine(app, cl);
     cli::BuildTestCommand(app, cl);
     const std::string profile = ProfileFile();
+    // An empty value taken as the default must not hang the test: a wait
+    // ends the run.
+    environment.WaitUntil = [](std::chrono::steady_clock::time_point) { return false; };
     std::size_t checked = 0;
     for (const Leaf &leaf : Leaves(app, profile)) {
         for (const CLI::Option *o : ValueOptions(app, *leaf.app)) {
