@@ -129,6 +129,19 @@ TEST(IoTestSequence, ADriverErrorOrAStopStillEndsWithTheOutputsOff)
     EXPECT_EQ(int(stopped.Module.Outcome), int(TOutcome::Stopped));
     ASSERT_EQ(Sent.size(), 31u);
     EXPECT_EQ(Sent.back(), OutputsOff);
+    EXPECT_TRUE(stopped.OutputsOff) << "a stop does not stop the off write";
+
+    // Stopped in the third settle wait: nothing is read after it.
+    Sent.clear();
+    TIoTestOptions settle;
+    settle.Settle = std::chrono::milliseconds(1);
+    int waits = 0;
+    settle.Wait = [&](std::chrono::milliseconds) { return ++waits < 3; };
+    const TIoTestResult waited = RunIoTest(link, settle);
+    EXPECT_EQ(int(waited.Module.Outcome), int(TOutcome::Stopped));
+    EXPECT_EQ(waited.Steps.size(), 2u);
+    ASSERT_EQ(Sent.size(), 8u + 1u + 2u * 2u + 1u + 1u);
+    EXPECT_EQ(Sent.back(), OutputsOff);
 
     fake->on_answer = nullptr;
     DrvDone(ifUsb, handle);

@@ -241,11 +241,48 @@ TEST(AcceptanceReport, EscapesTheModulesTextsAndStaysWellFormed)
         r.Channels[std::size_t(n)].Channel = n;
     r.Channels[3].Fault = TChannelFault::Untested;
     cli::TReportPage page;
-    page.Module = "<b>A&B \"x\"</b>";
+    page.Module = "<b>A&B \"x\" 'y'</b>";
     const std::string html = cli::AcceptanceHtml(page, r);
     EXPECT_TRUE(WellFormed(html));
     EXPECT_EQ(html.find("<b>"), std::string::npos);
-    EXPECT_NE(html.find("&lt;b&gt;A&amp;B &quot;x&quot;&lt;/b&gt;"), std::string::npos);
+    EXPECT_NE(html.find("&lt;b&gt;A&amp;B &quot;x&quot; &#39;y&#39;&lt;/b&gt;"), std::string::npos);
+}
+
+// Crossed wires on 30 and 31 and one bad reading of DIN7: each channel's
+// words and the page's rows say what was seen, and where.
+TEST(AcceptanceReport, TextsAndPageNameEachChannelsFaultAndTheRun)
+{
+    TIoTestResult r;
+    for (const uint32_t written : IoTestPatterns()) {
+        uint32_t seen = written & 0x3FFFFFFFu;
+        seen |= (written >> 31 & 1u) << 30 | (written >> 30 & 1u) << 31;
+        r.Steps.push_back({written, written, seen});
+    }
+    r.Steps[40].Seen ^= 1u << 7; // the walking zero of DOUT8
+    r.StepsPlanned = r.Steps.size();
+    r.OutputsOff = true;
+    r.Channels = IoTestVerdicts(r.Steps, 0, 0, true);
+    EXPECT_EQ(cli::FaultText(r.Channels[30]), "sleduje DOUT31");
+    EXPECT_EQ(cli::FaultText(r.Channels[31]), "sleduje DOUT30");
+    EXPECT_EQ(cli::SeenText(r.Channels[7], r),
+              "chybně v 1 z 66 kroků, poprvé v kroku 41: zapsáno 0xFFFFFEFF, očekáváno 1, čteno 0");
+    EXPECT_STREQ(cli::VerdictText(r), "NEVYHOVUJE");
+    const std::string html = cli::AcceptanceHtml({}, r);
+    EXPECT_NE(html.find("<tr><td>0</td><td class=\"ok\">v pořádku</td>"), std::string::npos);
+    EXPECT_NE(html.find("<tr><td>7</td><td class=\"bad\">nesouhlasí</td>"), std::string::npos);
+    EXPECT_NE(html.find("<th>Výstupy na konci</th><td>vypnuty</td>"), std::string::npos);
+    EXPECT_NE(html.find("<th>Kroky</th><td>66 z 66</td>"), std::string::npos);
+
+    // Cut short after ten steps, the outputs left on.
+    r.Steps.resize(10);
+    r.OutputsOff = false;
+    r.Channels = IoTestVerdicts(r.Steps, 0, 0, false);
+    EXPECT_STREQ(cli::VerdictText(r), "NEDOKONČENO");
+    EXPECT_EQ(cli::SeenText(r.Channels[0], r), "bez chyby v 10 z 66 kroků; test nedokončen");
+    const std::string cut = cli::AcceptanceHtml({}, r);
+    EXPECT_NE(cut.find("<th>Kroky</th><td>10 z 66</td>"), std::string::npos);
+    EXPECT_NE(cut.find("<th>Výstupy na konci</th><td>vypnutí se nepodařilo</td>"),
+              std::string::npos);
 }
 
 } // namespace

@@ -274,6 +274,18 @@ TEST_F(Paced, WatchReadsAnIntervalApartAndShowsTheBitsAsTheWordReads)
     EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 1) << out;
 }
 
+// A failed reading is told once; the value after it is shown again, as the
+// person watching cannot know it did not change meanwhile.
+TEST_F(Paced, AWatchShowsTheValueAgainAfterAFailedReading)
+{
+    Start(std::chrono::milliseconds(1));
+    Script({{0, 0, 0, {3, 0, 0, 0}}, {0, 5, 0, {}}, {0, 0, 0, {3, 0, 0, 0}}});
+    stopAfter = 3;
+    ASSERT_EQ(Invoke({"inputs", "--watch", "--interval", "50", "--json"}), 0) << err;
+    EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 2) << out;
+    EXPECT_NE(err.find("fake error 5"), std::string::npos) << err;
+}
+
 // A failed step is reported as failed, the walk goes on and ends with 1.
 TEST_F(Paced, AWalkStepThatFailsIsReportedAndTheWalkGoesOn)
 {

@@ -5,6 +5,7 @@
 #include "SimProcess.h"
 
 #include "ConfigProfile.h"
+#include "Qxxx417.h"
 
 #include <nlohmann/json.hpp>
 
@@ -171,6 +172,12 @@ TEST_F(Profiles, StdinIsCappedAsAFileIs)
     ASSERT_EQ(Run("3", {"config", "save", Path("a.txt")}).exit, 0);
     const Result good = Run("3", {"config", "diff", "-"}, "cat '" + Path("a.txt") + "'");
     EXPECT_EQ(good.exit, 0) << good.err;
+    // Exactly 1 MiB is still a profile; a byte more is not.
+    std::string full = ReadText(Path("a.txt"));
+    full += std::string((1 << 20) - full.size() - 1, '#') + "\n";
+    WriteText(Path("full.txt"), full);
+    EXPECT_EQ(Run("3", {"config", "diff", "-"}, "cat '" + Path("full.txt") + "'").exit, 0);
+    EXPECT_EQ(Run("3", {"config", "diff", "-"}, "cat '" + Path("full.txt") + "'; echo").exit, 2);
     WriteText(Path("big.txt"), ReadText(Path("a.txt")) +
                                    std::string(1 << 20, '#'));
     const Result big = Run("3", {"config", "diff", Path("big.txt")});
@@ -291,6 +298,22 @@ TEST_F(ProfileFaults, CloneExitsThreeWhenOnlyReadBacksFailed)
         EXPECT_EQ(outcomes, c.outcomes);
         EXPECT_EQ(j["failed"], 2 - std::count(outcomes.begin(), outcomes.end(), "done"));
     }
+}
+
+// --with-address writes the address and the rate first, then the channels.
+TEST_F(ProfileFaults, RestoreWithTheAddressWritesItFirst)
+{
+    const std::string file = Profile(FormatProfile({"X", {}}));
+    Script(std::vector<fake_reply>(28, Value(0)));
+    ASSERT_EQ(Invoke({"config", "restore", file, "--with-address", "--json"}), 0) << err;
+    EXPECT_EQ(fake->send_count, 3 + 28);
+    EXPECT_EQ(fake->requests[3][1], CmdWriteRegister);
+    EXPECT_EQ(fake->requests[3][4], 63);
+    EXPECT_EQ(fake->requests[5][4], 62);
+    EXPECT_EQ(fake->requests[7][4], ChannelRegisters()[0].Register);
+    const Json j = Json::parse(out);
+    EXPECT_EQ(j["registers"].size(), 14u);
+    EXPECT_TRUE(j["restart_required"]);
 }
 
 // Each kind of bad file: refused with its line, before any driver call.

@@ -211,6 +211,17 @@ TEST(CommandLineValues, ARegisterValueShowsItsBitsMostSignificantFirst)
     EXPECT_EQ(cli::RegisterValueText(dinNegation8, 127), "127 (01111111)");
     EXPECT_EQ(cli::RegisterValueText(dinNegation8, 1), "1 (00000001)");
     EXPECT_EQ(cli::RegisterValueText(dinNegation8, 0xA0), "160 (10100000)");
+    const TRegisterStep baud{62, offsetof(TModuleConfig, BaudCode)};
+    EXPECT_EQ(cli::RegisterValueText(baud, 8), "8 (115200 Bd)");
+    EXPECT_EQ(cli::RegisterValueText(baud, 9), "9 (neznámý kód)");
+}
+
+TEST(CommandLineValues, AnIpv4AddressHasFourPartsOf0To255)
+{
+    EXPECT_TRUE(cli::IsIpv4("255.255.255.255"));
+    EXPECT_TRUE(cli::IsIpv4("0.0.0.0"));
+    for (const char *bad : {"1.2.3", "1.2.3.4.5", "1.2.3.256", "1..3.4", "1.2.3.4.", "0001.2.3.4"})
+        EXPECT_FALSE(cli::IsIpv4(bad)) << bad;
 }
 
 } // namespace
