@@ -114,9 +114,9 @@ TEST(ConfigProfile, Address255AndChannel31RoundTrip)
     const TProfileParse back = ParseProfile(FormatProfile(p));
     ASSERT_TRUE(back.Profile) << back.ErrorText();
     EXPECT_EQ(back.Profile->Config, p.Config);
-    const TProfileParse last = ParseProfile(Replace(
-        FormatProfile(p), "channel 31: din-negation=1 dout-negation=1 dout-init=1",
-        "channel 31: din-negation=0 dout-negation=1 dout-init=1"));
+    const TProfileParse last = ParseProfile(
+        Replace(FormatProfile(p), "channel 31: din-negation=1 dout-negation=1 dout-init=1",
+                "channel 31: din-negation=0 dout-negation=1 dout-init=1"));
     ASSERT_TRUE(last.Profile) << last.ErrorText();
     EXPECT_EQ(last.Profile->Config.DinNegation[3], 0);
 }

@@ -640,8 +640,8 @@ int TRun::ConfigSet()
     for (const TRegisterStep &r : touched) {
         if (!written(r)) {
             unchanged += (unchanged.empty() ? "" : ", ") + std::to_string(r.Register) + " (" +
-                         RegisterText(r) + " = " + RegisterValueText(r, ConfigByte(before, r.Byte)) +
-                         ")";
+                         RegisterText(r) + " = " +
+                         RegisterValueText(r, ConfigByte(before, r.Byte)) + ")";
             continue;
         }
         char number[16];
@@ -651,8 +651,8 @@ int TRun::ConfigSet()
                 RegisterValueText(r, ConfigByte(after, r.Byte)) + "\n";
     }
     if (!unchanged.empty())
-        text += "Beze změny, nezapsáno: registr" + std::string(touched.size() - changed.size() > 1 ? "y " : " ") +
-                unchanged + ".\n";
+        text += "Beze změny, nezapsáno: registr" +
+                std::string(touched.size() - changed.size() > 1 ? "y " : " ") + unchanged + ".\n";
     if (restart)
         text += "Nová adresa a rychlost platí až po restartu modulu; do té doby modul odpovídá "
                 "na adrese " +
@@ -846,8 +846,8 @@ int TRun::ConfigDiff()
         text += "Modul se shoduje se souborem " + cl_.ProfilePath + " (" +
                 std::to_string(compared) + " registrů).\n";
     else
-        text += "Liší se " + std::to_string(d.Registers.size()) + " z " +
-                std::to_string(compared) + " registrů.\n";
+        text += "Liší se " + std::to_string(d.Registers.size()) + " z " + std::to_string(compared) +
+                " registrů.\n";
     Out(text);
     return d.Equal() ? ExitOk : ExitMismatch;
 }

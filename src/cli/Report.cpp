@@ -123,8 +123,8 @@ std::string SeenText(const TChannelVerdict &v, const TIoTestResult &r)
     case TChannelFault::Untested:
         break;
     }
-    return "bez chyby " + InCount(r.Steps.size()) + " z " +
-           std::to_string(r.StepsPlanned) + " kroků; test nedokončen";
+    return "bez chyby " + InCount(r.Steps.size()) + " z " + std::to_string(r.StepsPlanned) +
+           " kroků; test nedokončen";
 }
 
 const char *VerdictText(const TIoTestResult &r)

@@ -240,8 +240,8 @@ class Paced : public Commands
     {
         std::vector<long> gaps;
         for (std::size_t i = 1; i < t.size(); ++i)
-            gaps.push_back(long(std::chrono::duration_cast<std::chrono::milliseconds>(t[i] - t[i - 1])
-                                    .count()));
+            gaps.push_back(long(
+                std::chrono::duration_cast<std::chrono::milliseconds>(t[i] - t[i - 1]).count()));
         return gaps;
     }
     int waits = 0, stopAfter = -1;

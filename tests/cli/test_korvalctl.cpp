@@ -243,9 +243,9 @@ TEST_F(Korvalctl, ATraceOnStdoutKeepsItsPlaceAmongTheResults)
     const Result r = Invoke(Args({"--trace", "-", "walk", "--count", "2", "--interval", "10"}));
     ASSERT_EQ(r.exit, 0) << r.err;
     std::vector<std::size_t> at;
-    for (const char *mark : {"zápis výstupů = 0x00000001", "     1  DOUT0 ",
-                             "zápis výstupů = 0x00000002", "     2  DOUT1 ",
-                             "zápis výstupů = 0x00000000"})
+    for (const char *mark :
+         {"zápis výstupů = 0x00000001", "     1  DOUT0 ", "zápis výstupů = 0x00000002",
+          "     2  DOUT1 ", "zápis výstupů = 0x00000000"})
         at.push_back(r.out.find(mark));
     EXPECT_TRUE(std::is_sorted(at.begin(), at.end()) && at.back() != std::string::npos) << r.out;
 }

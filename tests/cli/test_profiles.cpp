@@ -178,8 +178,7 @@ TEST_F(Profiles, StdinIsCappedAsAFileIs)
     WriteText(Path("full.txt"), full);
     EXPECT_EQ(Run("3", {"config", "diff", "-"}, "cat '" + Path("full.txt") + "'").exit, 0);
     EXPECT_EQ(Run("3", {"config", "diff", "-"}, "cat '" + Path("full.txt") + "'; echo").exit, 2);
-    WriteText(Path("big.txt"), ReadText(Path("a.txt")) +
-                                   std::string(1 << 20, '#'));
+    WriteText(Path("big.txt"), ReadText(Path("a.txt")) + std::string(1 << 20, '#'));
     const Result big = Run("3", {"config", "diff", Path("big.txt")});
     EXPECT_EQ(big.exit, 2);
     const std::string refused = "nelze přečíst (není to čitelný soubor do 1 MiB)";
@@ -280,7 +279,8 @@ TEST_F(ProfileFaults, CloneExitsThreeWhenOnlyReadBacksFailed)
     };
     const std::vector<Case> cases = {
         {mismatchThenDone, 3, {"mismatch", "done"}},
-        {{id, id, id, Value(0), Value(1), id, id, id, Value(0), Value(1)}, 3,
+        {{id, id, id, Value(0), Value(1), id, id, id, Value(0), Value(1)},
+         3,
          {"mismatch", "mismatch"}},
         {{id, id, id, Value(0), Value(1), failed}, 1, {"mismatch", "driver_error"}},
     };

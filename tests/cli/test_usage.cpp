@@ -42,9 +42,12 @@ std::vector<Leaf> Leaves(CLI::App &app, const std::string &profile)
 {
     std::vector<Leaf> leaves;
     const std::map<std::string, std::vector<std::string>> needs = {
-        {"config set", {"dout-init.0=1"}}, {"config save", {profile + ".new"}},
-        {"config diff", {profile}},        {"config restore", {profile}},
-        {"config clone", {profile, "--to", "1"}}, {"inputs", {"--watch"}},
+        {"config set", {"dout-init.0=1"}},
+        {"config save", {profile + ".new"}},
+        {"config diff", {profile}},
+        {"config restore", {profile}},
+        {"config clone", {profile, "--to", "1"}},
+        {"inputs", {"--watch"}},
         {"outputs", {"none"}}};
     for (CLI::App *sub : app.get_subcommands({})) {
         std::vector<CLI::App *> below = sub->get_subcommands({});
