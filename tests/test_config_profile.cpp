@@ -72,4 +72,53 @@ TEST(ConfigProfile, TheDiffNamesEachChannelSettingAndEachRegister)
     EXPECT_TRUE(DiffConfigs(a, a, ChannelRegisters()).Equal());
 }
 
+// Diff and restore agree on what counts: after a restore without the
+// address the modules are equal, the address shown apart.
+TEST(ConfigProfile, TheDiffComparesWhatARestoreWrites)
+{
+    const TModuleConfig file = Sample().Config;
+    TModuleConfig module = file;
+    module.Address = 2;
+    module.BaudCode = 4;
+    const TConfigDifference plain = DiffProfile(module, file, false);
+    EXPECT_TRUE(plain.Equal());
+    ASSERT_EQ(plain.Uncompared.size(), 2u);
+    EXPECT_EQ(plain.Uncompared[0].Register.Register, 63);
+    EXPECT_EQ(plain.Uncompared[0].Left, 2);
+    EXPECT_EQ(plain.Uncompared[0].Right, 200);
+    EXPECT_EQ(plain.Uncompared[1].Register.Register, 62);
+
+    const TConfigDifference all = DiffProfile(module, file, true);
+    EXPECT_FALSE(all.Equal());
+    EXPECT_TRUE(all.Uncompared.empty());
+    ASSERT_EQ(all.Registers.size(), 2u);
+    EXPECT_EQ(all.Registers[0].Register.Register, 63);
+
+    module.DoutNegation[3] ^= 0x80; // channel 31
+    const TConfigDifference channel = DiffProfile(module, file, false);
+    ASSERT_EQ(channel.Registers.size(), 1u);
+    EXPECT_EQ(channel.Registers[0].Register.Register, 43);
+    ASSERT_EQ(channel.Channels.size(), 1u);
+    EXPECT_EQ(channel.Channels[0].Channel, 31);
+    EXPECT_EQ(RestoredRegisters(false).size(), 12u);
+    EXPECT_EQ(RestoredRegisters(true).front().Register, 63);
+}
+
+// The last address and the last channel are as good as any.
+TEST(ConfigProfile, Address255AndChannel31RoundTrip)
+{
+    TConfigProfile p = Sample();
+    p.Config.Address = 255;
+    p.Config.DinNegation = {0, 0, 0, 0x80};
+    p.Config.DoutInitState = {0, 0, 0, 0x80};
+    const TProfileParse back = ParseProfile(FormatProfile(p));
+    ASSERT_TRUE(back.Profile) << back.ErrorText();
+    EXPECT_EQ(back.Profile->Config, p.Config);
+    const TProfileParse last = ParseProfile(
+        Replace(FormatProfile(p), "channel 31: din-negation=1 dout-negation=1 dout-init=1",
+                "channel 31: din-negation=0 dout-negation=1 dout-init=1"));
+    ASSERT_TRUE(last.Profile) << last.ErrorText();
+    EXPECT_EQ(last.Profile->Config.DinNegation[3], 0);
+}
+
 } // namespace

@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -128,8 +129,71 @@ TEST(IoTestSequence, ADriverErrorOrAStopStillEndsWithTheOutputsOff)
     EXPECT_EQ(int(stopped.Module.Outcome), int(TOutcome::Stopped));
     ASSERT_EQ(Sent.size(), 31u);
     EXPECT_EQ(Sent.back(), OutputsOff);
+    EXPECT_TRUE(stopped.OutputsOff) << "a stop does not stop the off write";
+
+    // Stopped in the third settle wait: nothing is read after it.
+    Sent.clear();
+    TIoTestOptions settle;
+    settle.Settle = std::chrono::milliseconds(1);
+    int waits = 0;
+    settle.Wait = [&](std::chrono::milliseconds) { return ++waits < 3; };
+    const TIoTestResult waited = RunIoTest(link, settle);
+    EXPECT_EQ(int(waited.Module.Outcome), int(TOutcome::Stopped));
+    EXPECT_EQ(waited.Steps.size(), 2u);
+    ASSERT_EQ(Sent.size(), 8u + 1u + 2u * 2u + 1u + 1u);
+    EXPECT_EQ(Sent.back(), OutputsOff);
 
     fake->on_answer = nullptr;
+    DrvDone(ifUsb, handle);
+    fakeload::Release(keep);
+}
+
+// The fixture: each output written comes back on its input, and the
+// exchange numbered FailAt fails.
+fake_state *Fixture = nullptr;
+int FailAt = 0;
+void Loopback(const char *entry, int32_t, const int32_t *request, const int32_t *)
+{
+    if (std::string(entry) != "Send")
+        return;
+    if (request[1] == CmdWriteOutputs)
+        std::copy(request + 4, request + 8, Fixture->send_reply);
+    Fixture->send_status = Fixture->send_count + 1 == FailAt ? 5 : 0;
+}
+
+// Every channel right but the outputs left on: the test has not passed.
+TEST(IoTestSequence, AFailedOffWriteFailsATestWhoseChannelsAllPassed)
+{
+    const std::filesystem::path fakes = std::string(FAKES_DIR) + "/full";
+    DrvSetLibraryDirectory(fakes);
+    int32_t handle = 0;
+    ASSERT_EQ(DrvInit(ifUsb, handle, TInitParams{}), 0);
+    void *keep = fakeload::IfLoaded(fakes / fakeload::FileName("QUSB1417.DLL"));
+    ASSERT_NE(keep, nullptr);
+    Fixture = fakeload::State(keep);
+    Fixture->on_answer = Loopback;
+    const TModuleLink link{ifUsb, handle, 7};
+
+    const TIoTestResult good = RunIoTest(link);
+    EXPECT_TRUE(good.Passed());
+    EXPECT_TRUE(good.OutputsOff && good.StatusAfterRead);
+
+    const int off = 8 + 1 + 2 * 66 + 1;
+    Fixture->send_count = 0;
+    FailAt = off;
+    const TIoTestResult r = RunIoTest(link);
+    EXPECT_TRUE(r.Complete());
+    for (const TChannelVerdict &v : r.Channels)
+        EXPECT_EQ(int(v.Fault), int(TChannelFault::Pass)) << v.Channel;
+    EXPECT_FALSE(r.Passed());
+    EXPECT_FALSE(r.OutputsOff);
+    EXPECT_EQ(int(r.Module.Outcome), int(TOutcome::DriverError));
+    EXPECT_EQ(r.Module.Status, 5);
+    EXPECT_FALSE(r.StatusAfterRead) << "nothing more after the failed off write";
+    EXPECT_EQ(Fixture->send_count, off);
+    EXPECT_EQ(r.Exchanges, std::size_t(off));
+
+    Fixture->on_answer = nullptr;
     DrvDone(ifUsb, handle);
     fakeload::Release(keep);
 }

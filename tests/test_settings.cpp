@@ -443,6 +443,32 @@ TEST_F(Settings, UnwritableFileRaisesTheErrorAndLosesNothing)
 }
 #endif
 
+// A file just under the read cap that a save would push over it: the next
+// start would read no settings at all, so the save fails and the file stays.
+TEST_F(Settings, ASaveThatWouldPassTheReadCapKeepsTheFile)
+{
+    std::string bytes = WindowsFile;
+    bytes += std::string(platform::MaxSettingsFileSize - bytes.size() - 2, ';') + "\r\n";
+    Put(bytes);
+    ASSERT_TRUE(LoadConnection(&d, file));
+    d.IpAddress = "192.168.100.200"; // six bytes longer than the file's
+    try {
+        SaveConnection(&d, file);
+        FAIL() << "no error raised";
+    } catch (const ProfileWriteError &e) {
+        EXPECT_EQ(std::string(e.what()), "Unable to write to " + file.string());
+    }
+    EXPECT_TRUE(Get() == bytes);
+    TData again;
+    ConnectionDefaults(&again);
+    EXPECT_TRUE(LoadConnection(&again, file));
+    EXPECT_EQ(again.IpAddress, "127.0.0.1");
+    // Up to the cap itself a save lands.
+    d.IpAddress = "127.0.0.2";
+    EXPECT_NO_THROW(SaveConnection(&d, file));
+    EXPECT_EQ(Get().size(), platform::MaxSettingsFileSize);
+}
+
 TEST_F(Settings, ReadOnlyFileIsNotReplaced)
 {
     Put(WindowsFile);

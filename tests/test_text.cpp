@@ -89,3 +89,21 @@ TEST(Cp1250, UnencodableAndMalformedBecomeQuestionMarks)
 }
 
 } // namespace
+
+// "v" or "ve" as the number is read aloud in the locative.
+TEST(CzechText, InCountChoosesVOrVeByHowTheNumberIsRead)
+{
+    // clang-format off
+    const std::pair<uint64_t, std::string_view> cases[] = {
+        {0, "v 0"}, {1, "v 1"}, {2, "ve 2"}, {3, "ve 3"}, {4, "ve 4"}, {5, "v 5"}, {7, "v 7"},
+        {10, "v 10"}, {11, "v 11"}, {12, "ve 12"}, {14, "ve 14"}, {15, "v 15"}, {19, "v 19"},
+        {20, "ve 20"}, {23, "ve 23"}, {40, "ve 40"}, {49, "ve 49"}, {50, "v 50"}, {66, "v 66"},
+        {99, "v 99"}, {100, "ve 100"}, {199, "ve 199"}, {200, "ve 200"}, {499, "ve 499"},
+        {500, "v 500"}, {1000, "v 1000"}, {1999, "v 1999"}, {2000, "ve 2000"},
+        {5000, "v 5000"}, {12000, "ve 12000"}, {100000, "ve 100000"}, {1000000, "v 1000000"},
+        {3000000, "ve 3000000"}, {1000000000, "v 1000000000"}, {40000000000, "ve 40000000000"},
+    };
+    // clang-format on
+    for (const auto &[n, text] : cases)
+        EXPECT_EQ(InCount(n), text);
+}

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <optional>
+#include <set>
 
 #ifndef KORVAL_VERSION
 #define KORVAL_VERSION "?"
@@ -159,10 +160,10 @@ uint32_t OutputsValue(std::string_view text)
     if (text == "none")
         return 0;
     if (text.size() > 1 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X'))
-        return HexWordValue("VALUE", text);
+        return HexWordValue("outputs", text);
     const std::optional<std::vector<bool>> channels = Ranges(text, 31);
     if (!channels)
-        Usage("VALUE: " + Quoted(text) +
+        Usage("outputs: " + Quoted(text) +
               " není slovo 0x00000000..0xFFFFFFFF, seznam kanálů 0..31 (např. 0,3,5-7) ani "
               "none.");
     uint32_t word = 0;
@@ -338,15 +339,57 @@ std::string RegisterValueText(const TRegisterStep &r, uint8_t value)
     }
     if (r.Byte == offsetof(TModuleConfig, Address))
         return std::to_string(value);
+    // Binary as people read it, the most significant bit (the group's
+    // highest channel) on the left: 127 is 01111111.
     char bits[9];
     for (int b = 0; b < 8; ++b)
-        bits[b] = (value >> b) & 1u ? '1' : '0';
+        bits[7 - b] = (value >> b) & 1u ? '1' : '0';
     bits[8] = '\0';
     return std::to_string(value) + " (" + bits + ")";
 }
 
 namespace
 {
+
+// CLI11's help in Czech: an argument by its Czech placeholder (SOUBOR, not
+// the name the code binds it by), and the columns counted in characters,
+// not bytes, so "POVINNÉ" does not shift the descriptions.
+class TCzechFormatter : public CLI::Formatter
+{
+  public:
+    std::string make_option_name(const CLI::Option *opt, bool positional) const override
+    {
+        return positional ? opt->get_type_name() : Formatter::make_option_name(opt, false);
+    }
+    std::string make_option_opts(const CLI::Option *opt) const override
+    {
+        if (!opt->get_positional())
+            return Formatter::make_option_opts(opt);
+        std::string text;
+        if (opt->get_expected_max() == CLI::detail::expected_max_vector_size)
+            text += " ...";
+        if (opt->get_required())
+            text += " " + get_label("REQUIRED");
+        return text;
+    }
+    std::string make_option(const CLI::Option *opt, bool positional) const override
+    {
+        const std::string name = "  " + make_option_name(opt, positional) + make_option_opts(opt);
+        const std::size_t width = Utf8Length(name);
+        std::string text = name;
+        const std::string indent(column_width_, ' ');
+        if (width >= column_width_)
+            text += "\n" + indent;
+        else
+            text += std::string(column_width_ - width, ' ');
+        for (const char c : opt->get_description()) {
+            text += c;
+            if (c == '\n')
+                text += indent;
+        }
+        return text + "\n";
+    }
+};
 
 const char *const MainFooter = R"(Příklady:
   korvalctl -i lan --ip 127.0.0.1 --udp-port 5000 -a 1 info
@@ -368,13 +411,18 @@ Návratové kódy:
        test: některý kanál nevyhovuje
   4    scan: žádný modul neodpověděl
   130  Ctrl+C přerušil práci s koncem (walk --count, config set/show/restore/
-       clone, scan, test))";
+       clone, scan, test)
+
+Ctrl+C, SIGTERM i SIGHUP (zavřený terminál, spadlé spojení SSH) doběhnou
+výměnu, která právě probíhá; walk a test pak vypnou všechny výstupy.)";
 
 } // namespace
 
 TCommands BuildCommandLine(CLI::App &app, TCommandLine &cl)
 {
-    auto formatter = app.get_formatter();
+    // Before any command is added: each takes its parent's formatter.
+    auto formatter = std::make_shared<TCzechFormatter>();
+    app.formatter(formatter);
     formatter->label("Usage", "Použití");
     formatter->label("OPTIONS", "VOLBY");
     formatter->label("SUBCOMMAND", "PŘÍKAZ");
@@ -454,7 +502,8 @@ TCommands BuildCommandLine(CLI::App &app, TCommandLine &cl)
                      "počáteční stav po kanálech",
                      "Příklady:\n  korvalctl config show\n  korvalctl config show --json");
     c.Set = command(c.Config, "set",
-                    "změní zadaná nastavení a zapíše jen dotčené registry se zpětným čtením",
+                    "změní zadaná nastavení; zapíše jen registry, jejichž hodnota se mění, se "
+                    "zpětným čtením",
                     "Příklady:\n"
                     "  korvalctl config set dout-init.0=1 dout-init.1=1\n"
                     "  korvalctl config set din-negation=0x0000FFFF --dry-run\n"
@@ -463,7 +512,7 @@ TCommands BuildCommandLine(CLI::App &app, TCommandLine &cl)
                     "dout-negation.C=0|1, dout-init.C=0|1 (C = kanál 0..31),\n"
                     "din-negation=0xHEX32, dout-negation=0xHEX32, dout-init=0xHEX32.\n"
                     "Adresa a rychlost platí až po restartu modulu.");
-    c.Set->add_option("SETTING", cl.Items, "KLÍČ=HODNOTA, jedno nebo více")
+    c.Set->add_option("SETTING", cl.Items, "nastavení ke změně, jedno nebo více")
         ->type_name("KLÍČ=HODNOTA")
         ->required();
     c.Set->add_flag("--dry-run", cl.DryRun, "jen vypíše, co by se zapsalo; nic nezapíše");
@@ -485,7 +534,9 @@ TCommands BuildCommandLine(CLI::App &app, TCommandLine &cl)
                      "vypne všechny výstupy",
                      "Příklady:\n  korvalctl walk\n  korvalctl walk --interval 100 --count 32");
     c.Walk
-        ->add_option("--interval", cl.Interval, "doba jednoho kroku v ms, 10..60000 (výchozí 500)")
+        ->add_option("--interval", cl.Interval,
+                     "perioda kroků v ms (od začátku kroku k začátku dalšího), 10..60000 "
+                     "(výchozí 500)")
         ->type_name("MS");
     c.Walk->add_option("--count", cl.Count, "počet kroků, 1..1000000000 (výchozí do Ctrl+C)")
         ->type_name("N");
@@ -586,7 +637,13 @@ void BuildProfileCommands(TCommands &c, TCommandLine &cl)
                      "porovná modul se souborem profilu po kanálech a po registrech; "
                      "návratový kód 3, když se liší",
                      "Příklady:\n  korvalctl config diff modul3.txt\n"
-                     "  korvalctl config diff modul3.txt --json");
+                     "  korvalctl config diff modul3.txt --json\n"
+                     "  korvalctl config diff modul3.txt --with-address\n\n"
+                     "Porovná to, co by zapsal config restore se stejnými volbami: 12 registrů\n"
+                     "kanálů, s --with-address i adresu a rychlost. Bez ní se jiná adresa nebo\n"
+                     "rychlost jen vypíše pro informaci.");
+    c.Diff->add_flag("--with-address", cl.WithAddress,
+                     "porovná i adresu a kód rychlosti (jako je zapíše restore --with-address)");
     c.Restore =
         command("restore",
                 "zapíše ze souboru 12 registrů kanálů se zpětným čtením (adresu a rychlost jen s "
@@ -613,28 +670,138 @@ void BuildProfileCommands(TCommands &c, TCommandLine &cl)
         ->required();
 }
 
-// CLI11's errors in Czech; the subject is the user's own text.
-std::string ParseErrorText(const CLI::ParseError &e)
+namespace
+{
+
+// "config set": the command's words from below the program.
+std::string CommandPath(const CLI::App &app, const CLI::App *level)
+{
+    std::string path;
+    for (; level != nullptr && level != &app; level = level->get_parent())
+        path = level->get_name() + (path.empty() ? "" : " ") + path;
+    return path;
+}
+
+// An option by its name and its placeholder, an argument by its
+// placeholder alone, as the help shows them.
+std::string Placeholder(const CLI::Option *o)
+{
+    return o->get_positional() ? o->get_type_name() : o->get_name() + " " + o->get_type_name();
+}
+
+// The commands of `level`, those of config as "config show/set/...".
+std::string CommandList(const CLI::App *level)
+{
+    std::string list;
+    for (const CLI::App *sub : level->get_subcommands({})) {
+        list += (list.empty() ? "" : ", ") + sub->get_name();
+        std::string below;
+        if (level->get_parent() == nullptr) {
+            for (const CLI::App *leaf : sub->get_subcommands({}))
+                below += (below.empty() ? " " : "/") + leaf->get_name();
+        }
+        list += below;
+    }
+    return list;
+}
+
+// An option whose value was left out takes the next word, the command: the
+// missing value is then the fault, not the command.
+std::optional<std::string> SwallowedCommand(const CLI::App &app)
+{
+    std::set<std::string> commands;
+    for (const CLI::App *sub : app.get_subcommands({})) {
+        commands.insert(sub->get_name());
+        for (const CLI::App *leaf : sub->get_subcommands({}))
+            commands.insert(leaf->get_name());
+    }
+    for (const CLI::App *level = &app; level != nullptr;
+         level = level->get_subcommands().empty() ? nullptr : level->get_subcommands().front()) {
+        for (const CLI::Option *o : level->get_options()) {
+            if (o->get_positional() || o->get_expected_min() == 0 || o->count() == 0)
+                continue;
+            const std::string &value = o->results().back();
+            if (commands.count(value) != 0)
+                return "volba " + o->get_name() + ": chybí hodnota " + o->get_type_name() + " (" +
+                       Quoted(value) + " je příkaz, ne hodnota).";
+        }
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+std::string ParseErrorText(CLI::App &app, const CLI::ParseError &e)
 {
     const std::string what = e.what();
+    CLI::App *level = &app;
+    while (!level->get_subcommands().empty())
+        level = level->get_subcommands().front();
+    const std::string prefix = level == &app ? "" : CommandPath(app, level) + ": ";
+    if (dynamic_cast<const CLI::RequiredError *>(&e) != nullptr) {
+        // A command that takes commands (the program, config) got none: a
+        // mistyped one is left over as an extra word.
+        if (!level->get_subcommands({}).empty()) {
+            if (const std::optional<std::string> swallowed = SwallowedCommand(app))
+                return *swallowed;
+            // A word a command does not take falls back to its parent.
+            std::vector<std::string> extras = level->remaining();
+            if (extras.empty())
+                extras = app.remaining();
+            if (!extras.empty())
+                return prefix + "neznámý příkaz " + Quoted(extras.front()) + " (" +
+                       CommandList(level) + ").";
+            return prefix + "chybí příkaz (" + CommandList(level) + ").";
+        }
+        for (const CLI::Option *o : level->get_options()) {
+            if (o->get_required() && o->count() == 0)
+                return prefix + "chybí " + (o->get_positional() ? "" : "volba ") + Placeholder(o) +
+                       " (" + o->get_description() + ").";
+        }
+    }
     if (dynamic_cast<const CLI::ExtrasError *>(&e) != nullptr) {
         const std::size_t colon = what.find(": ");
         return "neznámá volba nebo nadbytečný argument: " +
                (colon == std::string::npos ? what : what.substr(colon + 2)) + ".";
-    }
-    if (dynamic_cast<const CLI::RequiredError *>(&e) != nullptr) {
-        if (what.find("subcommand") != std::string::npos)
-            return "chybí příkaz (info, config show/set/save/diff/restore/clone, inputs, outputs, "
-                   "walk, status, "
-                   "scan, use, test).";
-        return "chybí povinný argument " + what.substr(0, what.find(' ')) + ".";
     }
     if (dynamic_cast<const CLI::ArgumentMismatch *>(&e) != nullptr) {
         const std::size_t colon = what.find(':');
         return "volba " + (colon == std::string::npos ? what : what.substr(0, colon)) +
                " potřebuje hodnotu.";
     }
-    return "chybný příkazový řádek (" + what + ").";
+    // A switch given a value it cannot take: "Could not convert: --json = x".
+    if (dynamic_cast<const CLI::ConversionError *>(&e) != nullptr) {
+        const std::size_t colon = what.find(": "), eq = what.find(" = ");
+        if (colon != std::string::npos && eq != std::string::npos && eq > colon)
+            return what.substr(colon + 2, eq - colon - 2) + ": " + Quoted(what.substr(eq + 3)) +
+                   " není hodnota přepínače; zadejte ho bez hodnoty.";
+    }
+    return prefix + "chybný příkazový řádek; správný tvar ukáže korvalctl " +
+           (prefix.empty() ? "" : CommandPath(app, level) + " ") + "--help.";
+}
+
+void RefuseEmptyValues(const CLI::App &app)
+{
+    for (const CLI::App *level = &app; level != nullptr;
+         level = level->get_subcommands().empty() ? nullptr : level->get_subcommands().front()) {
+        for (const CLI::Option *o : level->get_options()) {
+            if (o->get_expected_min() == 0 || o->count() == 0)
+                continue;
+            // The last value counts, and of a list each.
+            const std::vector<std::string> &values = o->results();
+            const bool empty = o->get_positional()
+                                   ? std::any_of(values.begin(), values.end(),
+                                                 [](const std::string &v) { return v.empty(); })
+                                   : values.back().empty();
+            if (!empty)
+                continue;
+            if (o->get_positional())
+                Usage(CommandPath(app, level) + " " + o->get_type_name() +
+                      ": prázdná hodnota není platná.");
+            Usage(o->get_name() + ": prázdná hodnota není platná; zadejte " + o->get_type_name() +
+                  ", nebo volbu vynechejte.");
+        }
+    }
 }
 
 // The outputs wired back to the inputs (a test fixture); see IoTest.h.

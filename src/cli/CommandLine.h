@@ -52,8 +52,12 @@ TCommands BuildCommandLine(CLI::App &app, TCommandLine &cl);
 void BuildProfileCommands(TCommands &c, TCommandLine &cl);
 // The acceptance test `test` on `app`.
 CLI::App *BuildTestCommand(CLI::App &app, TCommandLine &cl);
-// A CLI11 parse error in Czech.
-std::string ParseErrorText(const CLI::ParseError &e);
+// A failed parse of `app`'s command line in Czech: what is missing or
+// unknown, named as the help names it.
+std::string ParseErrorText(CLI::App &app, const CLI::ParseError &e);
+// Usage error for an option or argument given as "": a value left empty
+// is never taken as the default.
+void RefuseEmptyValues(const CLI::App &app);
 
 struct TUsageError : std::runtime_error {
     using std::runtime_error::runtime_error;

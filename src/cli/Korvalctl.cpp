@@ -72,7 +72,7 @@ const char *StatusBitName(int bit)
 
 // ---- Ctrl+C -------------------------------------------------------------
 
-// The handler only sets the flag and wakes a waiting Wait(); the work in
+// The handler only sets the flag and wakes a waiting WaitUntil(); the work in
 // progress (one exchange) always finishes.
 std::atomic<bool> Interrupted{false};
 int WakePipe[2] = {-1, -1};
@@ -95,17 +95,18 @@ void InstallSignalHandlers()
     action.sa_handler = OnSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = 0; // no SA_RESTART: a blocking call returns at once
-    ::sigaction(SIGINT, &action, nullptr);
-    ::sigaction(SIGTERM, &action, nullptr);
+    // SIGHUP: the terminal closed under the run (a dropped SSH session);
+    // the outputs must still be switched off.
+    for (const int sig : {SIGINT, SIGTERM, SIGHUP})
+        ::sigaction(sig, &action, nullptr);
     // A closed pipe downstream ends a loop through ferror, not by a kill
     // that would skip switching the outputs off and closing the driver.
     std::signal(SIGPIPE, SIG_IGN);
 }
 
-// Waits `duration` or until a signal comes; false when interrupted.
-bool Wait(std::chrono::milliseconds duration)
+// Waits until `until` or until a signal comes; false when interrupted.
+bool WaitUntil(std::chrono::steady_clock::time_point until)
 {
-    const auto until = std::chrono::steady_clock::now() + duration;
     while (!Interrupted.load()) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
             until - std::chrono::steady_clock::now());
@@ -124,6 +125,11 @@ bool Wait(std::chrono::milliseconds duration)
     }
     return false;
 }
+
+// Ctrl+C while a profile is still being read from stdin.
+struct TInterruptedError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
 
 Json RegisterJson(const TRegisterStep &r)
 {
@@ -210,6 +216,14 @@ class TRun
         std::fflush(env_.Err);
     }
     TModuleLink Link() const { return {data_.Kind, handle_, data_.Address}; }
+    std::chrono::steady_clock::time_point Now() const
+    {
+        return env_.Now ? env_.Now() : std::chrono::steady_clock::now();
+    }
+    bool PauseUntil(std::chrono::steady_clock::time_point until) const
+    {
+        return env_.WaitUntil ? env_.WaitUntil(until) : WaitUntil(until);
+    }
     bool OutBroken() const { return std::ferror(env_.Out) != 0; }
     Json InterfaceJson() const;
     std::string InterfaceText() const;
@@ -453,7 +467,7 @@ int TRun::Go()
         cl_.Command->get_parent() != &app_ ? cl_.Command->get_parent()->get_name() : "";
 
     ResolveConnection();
-    if (!cl_.Interval.empty() && name == "inputs" && !cl_.Watch)
+    if (name == "inputs" && CommandGiven("--interval") && !cl_.Watch)
         Usage("inputs: --interval platí jen s --watch.");
     if (cl_.TraceFormat != "text" && cl_.TraceFormat != "csv")
         Usage("--trace-format: " + Quoted(cl_.TraceFormat) + " není formát (text, csv).");
@@ -579,25 +593,27 @@ int TRun::ConfigSet()
         uint8_t &b = ConfigByte(after, change.Byte);
         b = uint8_t((b & ~change.Mask) | change.Value);
     }
+    // A register that already holds its new value is not written.
+    std::vector<TRegisterStep> changed;
+    for (const TRegisterStep &r : touched) {
+        if (ConfigByte(before, r.Byte) != ConfigByte(after, r.Byte))
+            changed.push_back(r);
+    }
+    auto written = [&](const TRegisterStep &r) {
+        return std::any_of(changed.begin(), changed.end(),
+                           [&](const TRegisterStep &c) { return c.Byte == r.Byte; });
+    };
 
     if (!cl_.DryRun) {
-        const TModuleResult written = WriteRegisters(Link(), touched, after, Reporter(true, true));
-        if (!written.Ok()) {
-            // Register by register a write and its read-back: those before
-            // the step that ended it are written and checked.
-            const std::size_t checked =
-                written.Outcome == TOutcome::Stopped ? last_.Number / 2 : (last_.Number - 1) / 2;
-            std::string context;
-            for (std::size_t i = 0; i < checked; ++i)
-                context += (i == 0 ? " Zapsány a ověřeny registry: " : ", ") +
-                           std::to_string(touched[i].Register);
-            context += checked == 0 ? " Žádný registr nebyl zapsán a ověřen." : ".";
-            return Failed(written, context);
-        }
+        const TModuleResult result = WriteRegisters(Link(), changed, after, Reporter(true, true));
+        if (!result.Ok())
+            return Failed(result, WrittenText(changed, result));
     }
 
-    const bool restart = bytes.count(offsetof(TModuleConfig, Address)) != 0 ||
-                         bytes.count(offsetof(TModuleConfig, BaudCode)) != 0;
+    const bool restart = std::any_of(changed.begin(), changed.end(), [](const TRegisterStep &r) {
+        return r.Byte == offsetof(TModuleConfig, Address) ||
+               r.Byte == offsetof(TModuleConfig, BaudCode);
+    });
     if (cl_.Json) {
         Json j;
         j["dry_run"] = cl_.DryRun;
@@ -606,6 +622,7 @@ int TRun::ConfigSet()
             Json one = RegisterJson(r);
             one["before"] = ConfigByte(before, r.Byte);
             one["after"] = ConfigByte(after, r.Byte);
+            one["written"] = written(r) && !cl_.DryRun;
             list.push_back(one);
         }
         j["registers"] = list;
@@ -613,16 +630,29 @@ int TRun::ConfigSet()
         Print(j);
         return ExitOk;
     }
-    std::string text = cl_.DryRun ? "Zapsalo by se (--dry-run: nic nebylo zapsáno):\n"
-                                  : "Zapsáno a ověřeno zpětným čtením:\n";
-    text += "Registr  " + Pad("Nastavení", 26) + Pad("Před", 16) + "Po\n";
+    std::string text;
+    if (!changed.empty()) {
+        text = cl_.DryRun ? "Zapsalo by se (--dry-run: nic nebylo zapsáno):\n"
+                          : "Zapsáno a ověřeno zpětným čtením:\n";
+        text += "Registr  " + Pad("Nastavení", 26) + Pad("Před", 16) + "Po\n";
+    }
+    std::string unchanged;
     for (const TRegisterStep &r : touched) {
+        if (!written(r)) {
+            unchanged += (unchanged.empty() ? "" : ", ") + std::to_string(r.Register) + " (" +
+                         RegisterText(r) + " = " +
+                         RegisterValueText(r, ConfigByte(before, r.Byte)) + ")";
+            continue;
+        }
         char number[16];
         std::snprintf(number, sizeof number, "%7u  ", unsigned(r.Register));
         text += number + Pad(RegisterText(r), 26) +
                 Pad(RegisterValueText(r, ConfigByte(before, r.Byte)), 16) +
                 RegisterValueText(r, ConfigByte(after, r.Byte)) + "\n";
     }
+    if (!unchanged.empty())
+        text += "Beze změny, nezapsáno: registr" +
+                std::string(touched.size() - changed.size() > 1 ? "y " : " ") + unchanged + ".\n";
     if (restart)
         text += "Nová adresa a rychlost platí až po restartu modulu; do té doby modul odpovídá "
                 "na adrese " +
@@ -651,11 +681,18 @@ TConfigProfile TRun::LoadProfile() const
 {
     const std::string subject =
         "config " + cl_.Command->get_name() + ": soubor " + Quoted(cl_.ProfilePath);
+    const std::string unreadable = subject + " nelze přečíst (není to čitelný soubor do 1 MiB).";
     std::string text;
     if (cl_.ProfilePath == "-") {
+        // Capped as a file is: /dev/zero on stdin must not fill the memory.
         char buffer[4096];
-        for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, stdin)) > 0;)
+        for (std::size_t n; text.size() <= platform::MaxSettingsFileSize &&
+                            (n = std::fread(buffer, 1, sizeof buffer, stdin)) > 0;)
             text.append(buffer, n);
+        if (Interrupted.load())
+            throw TInterruptedError("přerušeno (Ctrl+C) při čtení profilu ze stdin.");
+        if (text.size() > platform::MaxSettingsFileSize || std::ferror(stdin) != 0)
+            Usage(unreadable);
     } else {
         switch (platform::ReadSettingsFile(cl_.ProfilePath, text)) {
         case platform::ReadResult::Read:
@@ -663,7 +700,7 @@ TConfigProfile TRun::LoadProfile() const
         case platform::ReadResult::Missing:
             Usage(subject + " neexistuje.");
         case platform::ReadResult::Unreadable:
-            Usage(subject + " nelze přečíst (není to čitelný soubor do 1 MiB).");
+            Usage(unreadable);
         }
     }
     TProfileParse parsed = ParseProfile(text);
@@ -744,11 +781,25 @@ int TRun::ConfigDiff()
     const TModuleResult read = ReadRegisters(Link(), all, module, Reporter(true));
     if (!read.Ok())
         return Failed(read);
-    const TConfigDifference d = DiffConfigs(module, file.Config, all);
+    // What a restore with the same --with-address would write.
+    const TConfigDifference d = DiffProfile(module, file.Config, cl_.WithAddress);
+    const std::size_t compared = RestoredRegisters(cl_.WithAddress).size();
+    auto registersJson = [](const std::vector<TRegisterDifference> &list) {
+        Json registers = Json::array();
+        for (const TRegisterDifference &r : list) {
+            Json one = RegisterJson(r.Register);
+            one["module"] = r.Left;
+            one["file"] = r.Right;
+            registers.push_back(one);
+        }
+        return registers;
+    };
     if (cl_.Json) {
         Json j;
         j["equal"] = d.Equal();
         j["module"] = {{"module", data_.ModuleName}, {"file", file.Module}};
+        j["with_address"] = cl_.WithAddress;
+        j["registers_compared"] = compared;
         Json channels = Json::array();
         for (const TChannelDifference &c : d.Channels)
             channels.push_back({{"channel", c.Channel},
@@ -756,23 +807,24 @@ int TRun::ConfigDiff()
                                 {"module", c.Left},
                                 {"file", c.Right}});
         j["channels"] = channels;
-        Json registers = Json::array();
-        for (const TRegisterDifference &r : d.Registers) {
-            Json one = RegisterJson(r.Register);
-            one["module"] = r.Left;
-            one["file"] = r.Right;
-            registers.push_back(one);
-        }
-        j["registers"] = registers;
+        j["registers"] = registersJson(d.Registers);
+        j["not_compared"] = registersJson(d.Uncompared);
         Print(j);
         return d.Equal() ? ExitOk : ExitMismatch;
     }
+    auto registerRows = [](const std::vector<TRegisterDifference> &list) {
+        std::string rows = "Registr  " + Pad("Nastavení", 26) + Pad("Modul", 16) + "Soubor\n";
+        for (const TRegisterDifference &r : list) {
+            char number[16];
+            std::snprintf(number, sizeof number, "%7u  ", unsigned(r.Register.Register));
+            rows += number + Pad(RegisterText(r.Register), 26) +
+                    Pad(RegisterValueText(r.Register, r.Left), 16) +
+                    RegisterValueText(r.Register, r.Right) + "\n";
+        }
+        return rows;
+    };
     std::string text = "Modul: " + data_.ModuleName + "; v souboru: " + file.Module +
                        (data_.ModuleName == file.Module ? "\n" : " (jen pro informaci)\n");
-    if (d.Equal()) {
-        Out(text + "Modul se shoduje se souborem " + cl_.ProfilePath + " (14 registrů).\n");
-        return ExitOk;
-    }
     if (!d.Channels.empty()) {
         text += "\nKanál  " + Pad("Nastavení", 21) + "Modul  Soubor\n";
         for (const TChannelDifference &c : d.Channels) {
@@ -782,25 +834,28 @@ int TRun::ConfigDiff()
                     std::to_string(c.Right) + "\n";
         }
     }
-    text += "\nRegistr  " + Pad("Nastavení", 26) + Pad("Modul", 16) + "Soubor\n";
-    for (const TRegisterDifference &r : d.Registers) {
-        char number[16];
-        std::snprintf(number, sizeof number, "%7u  ", unsigned(r.Register.Register));
-        text += number + Pad(RegisterText(r.Register), 26) +
-                Pad(RegisterValueText(r.Register, r.Left), 16) +
-                RegisterValueText(r.Register, r.Right) + "\n";
-    }
+    if (!d.Equal())
+        text += "\n" + registerRows(d.Registers);
+    if (!d.Uncompared.empty())
+        text += "\nJen pro informaci (neporovnává se, jako je config restore nezapíše; "
+                "porovná je --with-address):\n" +
+                registerRows(d.Uncompared);
+    if (!d.Channels.empty() || !d.Equal() || !d.Uncompared.empty())
+        text += "\n";
+    if (d.Equal())
+        text += "Modul se shoduje se souborem " + cl_.ProfilePath + " (" +
+                std::to_string(compared) + " registrů).\n";
+    else
+        text += "Liší se " + std::to_string(d.Registers.size()) + " z " + std::to_string(compared) +
+                " registrů.\n";
     Out(text);
-    return ExitMismatch;
+    return d.Equal() ? ExitOk : ExitMismatch;
 }
 
 int TRun::ConfigRestore()
 {
     const TConfigProfile file = LoadProfile();
-    const std::vector<TRegisterStep> registers =
-        cl_.WithAddress
-            ? AllRegisters()
-            : std::vector<TRegisterStep>(ChannelRegisters().begin(), ChannelRegisters().end());
+    const std::vector<TRegisterStep> registers = RestoredRegisters(cl_.WithAddress);
     if (!Connect())
         return ExitModule;
     // Only a dry run reads: a restore writes every register regardless.
@@ -986,14 +1041,15 @@ Json ChannelsJson(uint32_t word)
     return list;
 }
 
-// DIN0 first, a blank between the bytes.
+// As the hex word beside it reads: DIN31 on the left, DIN0 on the right, a
+// blank between the bytes.
 std::string BitsText(uint32_t word)
 {
     std::string text;
-    for (int ch = 0; ch < 32; ++ch) {
+    for (int ch = 31; ch >= 0; --ch) {
+        text += (word >> ch) & 1u ? '1' : '0';
         if (ch != 0 && ch % 8 == 0)
             text += ' ';
-        text += (word >> ch) & 1u ? '1' : '0';
     }
     return text;
 }
@@ -1034,7 +1090,7 @@ std::string Clock(bool utc)
 int TRun::Inputs()
 {
     const uint32_t interval =
-        cl_.Interval.empty() ? 200 : Number("--interval", cl_.Interval, 10, 60000);
+        CommandGiven("--interval") ? Number("--interval", cl_.Interval, 10, 60000) : 200;
     if (!Connect())
         return ExitModule;
     uint32_t word = 0;
@@ -1058,6 +1114,8 @@ int TRun::Inputs()
     std::optional<uint32_t> shown;
     uint8_t lastStatus = 0;
     while (!Interrupted.load()) {
+        // A reading every interval, start to start, whatever the exchange takes.
+        const auto started = Now();
         const TModuleResult result = ReadInputs(Link(), word, Reporter(false));
         if (result.Ok()) {
             if (!shown || *shown != word) {
@@ -1082,7 +1140,8 @@ int TRun::Inputs()
             break;
         if (trace_)
             trace_->Flush();
-        Wait(std::chrono::milliseconds(interval));
+        if (!PauseUntil(started + std::chrono::milliseconds(interval)))
+            break;
     }
     return ExitOk;
 }
@@ -1117,15 +1176,19 @@ int TRun::Outputs()
 int TRun::Walk()
 {
     const uint32_t interval =
-        cl_.Interval.empty() ? 500 : Number("--interval", cl_.Interval, 10, 60000);
+        CommandGiven("--interval") ? Number("--interval", cl_.Interval, 10, 60000) : 500;
     // 0: until Ctrl+C.
-    const uint32_t count = cl_.Count.empty() ? 0 : Number("--count", cl_.Count, 1, 1000000000);
+    const uint32_t count =
+        CommandGiven("--count") ? Number("--count", cl_.Count, 1, 1000000000) : 0;
     if (!Connect())
         return ExitModule;
     uint32_t pattern = 1;
     uint32_t done = 0;
     bool failed = false;
     while (!Interrupted.load() && (count == 0 || done < count)) {
+        // The interval is the step's period, start to start, as a technician
+        // times it; a step slower than that is followed at once.
+        const auto started = Now();
         const uint32_t word = pattern;
         pattern = pattern << 1 != 0 ? pattern << 1 : 1;
         const TModuleResult result = WriteOutputs(Link(), word, Reporter(false));
@@ -1154,12 +1217,15 @@ int TRun::Walk()
             break;
         if (trace_)
             trace_->Flush();
-        Wait(std::chrono::milliseconds(interval));
+        // The last step too lasts its period before the outputs go off.
+        if (!PauseUntil(started + std::chrono::milliseconds(interval)))
+            break;
     }
     const TModuleResult off = WriteOutputs(Link(), 0, Reporter(false));
     if (!off.Ok())
         return Failed(off, " Výstupy nemusí být vypnuté.");
-    Err("běžící 1 skončila po " + std::to_string(done) + " krocích; všechny výstupy vypnuty.");
+    Err("běžící 1 skončila po " + std::to_string(done) + (done == 1 ? " kroku" : " krocích") +
+        "; všechny výstupy vypnuty.");
     if (count != 0 && done < count)
         return ExitInterrupted;
     return failed ? ExitModule : ExitOk;
@@ -1649,7 +1715,7 @@ Json AcceptanceChannelsJson(const TIoTestResult &r)
 int TRun::Test()
 {
     const uint32_t interval =
-        cl_.Interval.empty() ? 0 : Number("--interval", cl_.Interval, 0, 10000);
+        CommandGiven("--interval") ? Number("--interval", cl_.Interval, 0, 10000) : 0;
     std::unique_ptr<std::FILE, int (*)(std::FILE *)> page{nullptr, std::fclose};
     if (CommandGiven("--report")) {
         page.reset(std::fopen(cl_.ReportPath.c_str(), "w"));
@@ -1679,7 +1745,7 @@ int TRun::Test()
     const bool progress = errFd >= 0 && ::isatty(errFd) == 1;
     TIoTestOptions options;
     options.Settle = std::chrono::milliseconds(interval);
-    options.Wait = [](std::chrono::milliseconds d) { return Wait(d); };
+    options.Wait = [this](std::chrono::milliseconds d) { return PauseUntil(Now() + d); };
     options.Progress = [&](std::size_t done, std::size_t total) {
         if (progress) {
             std::fprintf(env_.Err, "\rkrok %zu/%zu", done, total);
@@ -1703,7 +1769,7 @@ int TRun::Test()
         last_ = failed.value_or(last_);
         // The final off write's failure included.
         exit = Failed(r.Module, " Zkouška skončila po " + std::to_string(r.Steps.size()) + " z " +
-                                    std::to_string(r.StepsPlanned) + " krocích." + off);
+                                    std::to_string(r.StepsPlanned) + " kroků." + off);
     }
 
     const char *verdict = VerdictText(r);
@@ -1801,44 +1867,27 @@ int RunKorvalctl(int argc, const char *const *argv, const TCliEnvironment &env)
         std::fprintf(env.Out, "%s\n", e.what());
         return ExitOk;
     } catch (const CLI::ParseError &e) {
-        // A mistyped command is left over as an extra word, and CLI11 then
-        // reports the command as missing: name the word, and for a command
-        // with commands below it (config), those.
-        if (dynamic_cast<const CLI::RequiredError *>(&e) != nullptr) {
-            CLI::App *level = &app;
-            while (!level->get_subcommands().empty())
-                level = level->get_subcommands().front();
-            if (level != &app || !level->remaining().empty()) {
-                std::string known;
-                for (const CLI::App *sub : level->get_subcommands({}))
-                    known += (known.empty() ? "" : ", ") + sub->get_name();
-                // A word a command does not take falls back to its parent.
-                std::vector<std::string> extras = level->remaining();
-                if (extras.empty())
-                    extras = app.remaining();
-                const std::string prefix = level == &app ? "" : level->get_name() + ": ";
-                if (!extras.empty())
-                    return usage(prefix + "neznámý příkaz " + Quoted(extras.front()) + " (" +
-                                 known + ").");
-                if (level != &app)
-                    return usage(prefix + "chybí příkaz (" + known + ").");
-            }
-        }
-        return usage(ParseErrorText(e));
+        return usage(ParseErrorText(app, e));
     }
     // The leaf command: "config" always has one below it.
     for (CLI::App *level = &app; !level->get_subcommands().empty();)
         cl.Command = level = level->get_subcommands().front();
 
     try {
+        RefuseEmptyValues(app);
         TRun run(env, cl, app);
         return run.Go();
     } catch (const TUsageError &e) {
         return usage(e.what());
+    } catch (const TInterruptedError &e) {
+        std::fprintf(env.Err, "korvalctl: %s %s\n", e.what(), NothingSent);
+        return int(ExitInterrupted);
     }
 }
 
 int KorvalctlMain(int argc, const char *const *argv)
 {
-    return RunKorvalctl(argc, argv, {platform::ExecutableDirectory(), stdout, stderr, true});
+    TCliEnvironment env;
+    env.ProgramDirectory = platform::ExecutableDirectory();
+    return RunKorvalctl(argc, argv, env);
 }

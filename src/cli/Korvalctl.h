@@ -3,8 +3,10 @@
 // line to its exit code; results go to `Out`, messages to `Err`.
 #pragma once
 
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 
 // Exit codes; a script learns what happened from these alone.
 enum TExitCode : int {
@@ -23,9 +25,15 @@ struct TCliEnvironment {
     std::filesystem::path ProgramDirectory;
     std::FILE *Out = stdout;
     std::FILE *Err = stderr;
-    // SIGINT/SIGTERM end waits and loops cleanly; off for callers that own
-    // the process's signals (tests running the command in-process).
+    // SIGINT, SIGTERM and SIGHUP end waits and loops cleanly; off for
+    // callers that own the process's signals (tests running the command
+    // in-process).
     bool HandleSignals = true;
+    // The clock that paces walk and inputs --watch, and the wait until a
+    // time on it (false: interrupted). Empty: the steady clock and a wait
+    // that those signals end; a test gives a clock of its own.
+    std::function<std::chrono::steady_clock::time_point()> Now;
+    std::function<bool(std::chrono::steady_clock::time_point)> WaitUntil;
 };
 
 int RunKorvalctl(int argc, const char *const *argv, const TCliEnvironment &env);

@@ -1,5 +1,7 @@
 #include "Report.h"
 
+#include "Text.h"
+
 #include <cstdio>
 
 namespace cli
@@ -97,7 +99,7 @@ std::string SeenText(const TChannelVerdict &v, const TIoTestResult &r)
 {
     const std::string n = std::to_string(v.Channel);
     const std::string wrong =
-        "chybně v " + std::to_string(v.Wrong) + " z " + std::to_string(r.Steps.size()) + " kroků";
+        "chybně " + InCount(v.Wrong) + " z " + std::to_string(r.Steps.size()) + " kroků";
     switch (v.Fault) {
     case TChannelFault::Pass:
         return "všech " + std::to_string(r.Steps.size()) + " kroků souhlasí";
@@ -121,8 +123,8 @@ std::string SeenText(const TChannelVerdict &v, const TIoTestResult &r)
     case TChannelFault::Untested:
         break;
     }
-    return "bez chyby v " + std::to_string(r.Steps.size()) + " z " +
-           std::to_string(r.StepsPlanned) + " kroků; test nedokončen";
+    return "bez chyby " + InCount(r.Steps.size()) + " z " + std::to_string(r.StepsPlanned) +
+           " kroků; test nedokončen";
 }
 
 const char *VerdictText(const TIoTestResult &r)

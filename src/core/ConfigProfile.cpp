@@ -254,3 +254,21 @@ TConfigDifference DiffConfigs(const TModuleConfig &left, const TModuleConfig &ri
     }
     return d;
 }
+
+std::vector<TRegisterStep> RestoredRegisters(bool withAddress)
+{
+    std::vector<TRegisterStep> registers;
+    if (withAddress)
+        registers.assign(AddressRegisters().begin(), AddressRegisters().end());
+    registers.insert(registers.end(), ChannelRegisters().begin(), ChannelRegisters().end());
+    return registers;
+}
+
+TConfigDifference DiffProfile(const TModuleConfig &module, const TModuleConfig &file,
+                              bool withAddress)
+{
+    TConfigDifference d = DiffConfigs(module, file, RestoredRegisters(withAddress));
+    if (!withAddress)
+        d.Uncompared = DiffConfigs(module, file, AddressRegisters()).Registers;
+    return d;
+}

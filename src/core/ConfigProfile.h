@@ -70,9 +70,22 @@ struct TConfigDifference {
     std::vector<TChannelDifference> Channels;
     // In the order of `registers`.
     std::vector<TRegisterDifference> Registers;
+    // DiffProfile: the address and baud code registers that differ but
+    // were not compared, for a person to see; they never make a difference.
+    std::vector<TRegisterDifference> Uncompared;
     bool Equal() const { return Registers.empty(); }
 };
 
 // What differs between `left` and `right` in `registers`.
 TConfigDifference DiffConfigs(const TModuleConfig &left, const TModuleConfig &right,
                               std::span<const TRegisterStep> registers);
+
+// The registers a restore writes, in the module's order: the 12 channel
+// registers, after the address and the baud code when `withAddress`.
+std::vector<TRegisterStep> RestoredRegisters(bool withAddress);
+
+// A module against a profile over exactly what a restore with the same
+// `withAddress` would write, so that a diff after a restore is equal;
+// without it the address and baud code go to Uncompared.
+TConfigDifference DiffProfile(const TModuleConfig &module, const TModuleConfig &file,
+                              bool withAddress);

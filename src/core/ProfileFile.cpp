@@ -223,6 +223,7 @@ void ProfileFile::Apply(std::vector<Line> &lines, std::string_view section, std:
 void ProfileFile::Save(const std::vector<Write> &writes)
 {
     std::vector<Line> lines;
+    bool tooLarge = false;
     const auto change = [&](const std::string *current) -> std::optional<std::string> {
         const std::string before = CurrentBytes(current, fallback_);
         lines = Split(before);
@@ -236,9 +237,15 @@ void ProfileFile::Save(const std::vector<Write> &writes)
         if (after == before) {
             return std::nullopt;
         }
+        // The next start would refuse a file past the read cap and lose
+        // every setting in it: the old file stays instead.
+        if (after.size() > platform::MaxSettingsFileSize) {
+            tooLarge = true;
+            return std::nullopt;
+        }
         return after;
     };
-    if (!platform::UpdateFile(path_, change)) {
+    if (!platform::UpdateFile(path_, change) || tooLarge) {
         throw ProfileWriteError(path_);
     }
     lines_ = std::move(lines);

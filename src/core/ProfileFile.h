@@ -56,8 +56,9 @@ class ProfileFile
     // its value is not a number.
     int32_t ReadInteger(std::string_view section, std::string_view key, int32_t fallback) const;
 
-    // Throws ProfileWriteError when the file cannot be saved; the file on
-    // disk and this object then keep their earlier content. Otherwise the
+    // Throws ProfileWriteError when the file cannot be saved, or would grow
+    // past platform::MaxSettingsFileSize (the next read would refuse it);
+    // the file on disk and this object then keep their earlier content. Otherwise the
     // object takes the saved content, with what other programs saved.
     void WriteString(std::string_view section, std::string_view key, std::string_view value);
     void WriteInteger(std::string_view section, std::string_view key, int64_t value);

@@ -238,3 +238,31 @@ std::string Quoted(std::string_view text)
 {
     return "„" + std::string(text) + "“";
 }
+
+namespace
+{
+
+// Whether the locative of `n` read aloud starts with dv-, tř-, čt- or st-:
+// ve dvou, ve třech, ve čtyřech, ve dvanácti ... ve čtrnácti, ve dvaceti,
+// ve třiceti, ve čtyřiceti, ve stu. A thousand, a million and a billion
+// alone are v tisíci, v milionu, v miliardě; more of them are read from
+// their count (ve dvou tisících).
+bool TakesVe(uint64_t n)
+{
+    for (const uint64_t unit : {1'000'000'000ull, 1'000'000ull, 1'000ull}) {
+        if (n >= unit)
+            return n / unit != 1 && TakesVe(n / unit);
+    }
+    if (n >= 100)
+        return n / 100 == 1 || TakesVe(n / 100);
+    if (n >= 20)
+        return n / 10 <= 4;
+    return (n >= 2 && n <= 4) || (n >= 12 && n <= 14);
+}
+
+} // namespace
+
+std::string InCount(uint64_t count)
+{
+    return (TakesVe(count) ? "ve " : "v ") + std::to_string(count);
+}

@@ -40,3 +40,9 @@ std::string_view TrimBlanks(std::string_view text);
 
 // A user's text in Czech quotation marks, as messages cite it: „text“.
 std::string Quoted(std::string_view text);
+
+// A count after the Czech preposition "v", which takes the locative: "ve"
+// where the numeral read aloud starts with a cluster the bare "v" cannot
+// join ("ve 4" – ve čtyřech, "ve 200" – ve dvou stech), otherwise "v"
+// ("v 5" – v pěti, "v 66" – v šedesáti šesti). Returns "ve 4", "v 5".
+std::string InCount(uint64_t count);

@@ -70,7 +70,11 @@ class FakeCommands : public ::testing::Test
         std::size_t outSize = 0, errSize = 0;
         std::FILE *o = ::open_memstream(&outText, &outSize);
         std::FILE *e = ::open_memstream(&errText, &errSize);
-        const int exit = RunKorvalctl(int(argv.size()), argv.data(), {Fakes / "full", o, e, false});
+        TCliEnvironment env = environment;
+        env.ProgramDirectory = Fakes / "full";
+        env.Out = o;
+        env.Err = e;
+        const int exit = RunKorvalctl(int(argv.size()), argv.data(), env);
         std::fclose(o);
         std::fclose(e);
         out.assign(outText, outSize);
@@ -97,6 +101,9 @@ class FakeCommands : public ::testing::Test
         return log.size() >= 4 && log.compare(log.size() - 4, 4, "Done") == 0;
     }
 
+    // What a run gets besides its streams: no signal handlers of its own
+    // unless a test asks.
+    TCliEnvironment environment{{}, stdout, stderr, false, {}, {}};
     fakeload::Handle keep = nullptr, other = nullptr;
     fake_state *fake = nullptr;
     std::string out, err;

@@ -1,6 +1,8 @@
 // korvalctl test as a technician runs it: the binary against the simulator
 // with faults wired in, its verdicts, its exit codes, the outputs it
 // leaves behind and its report page.
+#include "FakeCommands.h"
+#include "Qxxx417.h"
 #include "Report.h"
 #include "SimProcess.h"
 
@@ -8,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <map>
@@ -135,6 +138,10 @@ TEST_F(Acceptance, FaultsAreFoundOnTheirChannelsAndTheReportShowsThem)
                                                 {31, "follows:30"}}));
     EXPECT_TRUE(j["outputs_off"]);
     EXPECT_EQ(LastOutputsWrite(), "0x00000000");
+    // "ve čtyřech", as Czech reads the count.
+    EXPECT_NE(j["channels"][30]["text"].get<std::string>().find("chybně ve 4 z 66 kroků"),
+              std::string::npos)
+        << j["channels"][30]["text"];
 
     const std::string html = Slurp(Path("report.html"));
     EXPECT_TRUE(WellFormed(html));
@@ -151,18 +158,79 @@ TEST_F(Acceptance, FaultsAreFoundOnTheirChannelsAndTheReportShowsThem)
     EXPECT_NE(html.find("sleduje DOUT30"), std::string::npos);
 }
 
-TEST_F(Acceptance, CtrlCEndsTheTestWithTheOutputsOff)
+// Ctrl+C, or SIGHUP from a terminal that closed (a dropped SSH session).
+TEST_F(Acceptance, CtrlCOrAClosedTerminalEndsTheTestWithTheOutputsOff)
 {
     Start();
-    // 66 settle pauses of 300 ms: the signal comes in the middle.
-    const auto begun = std::chrono::steady_clock::now();
-    EXPECT_EQ(Run("test --interval 300 --trace " + Path("trace.txt"),
-                  "{} & pid=$!; sleep 1; kill -INT $pid; wait $pid"),
-              130)
-        << err;
-    EXPECT_LT(std::chrono::steady_clock::now() - begun, 3s);
-    EXPECT_EQ(LastOutputsWrite(), "0x00000000");
-    EXPECT_NE(out.find("NEDOKONČENO"), std::string::npos) << out;
+    for (const char *signal : {"INT", "HUP"}) {
+        SCOPED_TRACE(signal);
+        // 66 settle pauses of 300 ms: the signal comes in the middle.
+        const auto begun = std::chrono::steady_clock::now();
+        EXPECT_EQ(Run("test --interval 300 --trace " + Path("trace.txt"),
+                      std::string("{} & pid=$!; sleep 1; kill -") + signal + " $pid; wait $pid"),
+                  130)
+            << err;
+        EXPECT_LT(std::chrono::steady_clock::now() - begun, 3s);
+        EXPECT_EQ(LastOutputsWrite(), "0x00000000");
+        EXPECT_NE(out.find("NEDOKONČENO"), std::string::npos) << out;
+    }
+    // A walk until Ctrl+C ends with 0 and the outputs off.
+    for (const char *signal : {"INT", "HUP"}) {
+        SCOPED_TRACE(signal);
+        EXPECT_EQ(Run("walk --interval 100 --trace " + Path("trace.txt"),
+                      std::string("{} & pid=$!; sleep 1; kill -") + signal + " $pid; wait $pid"),
+                  0)
+            << err;
+        EXPECT_EQ(LastOutputsWrite(), "0x00000000");
+        EXPECT_NE(err.find("všechny výstupy vypnuty"), std::string::npos) << err;
+    }
+}
+
+// The module on the fixture: each output written comes back on its input;
+// the exchange numbered FailAt fails.
+fake_state *Fixture = nullptr;
+int FailAt = 0;
+void Loopback(const char *entry, int32_t, const int32_t *request, const int32_t *)
+{
+    if (std::string(entry) != "Send")
+        return;
+    if (request[1] == CmdWriteOutputs)
+        std::copy(request + 4, request + 8, Fixture->send_reply);
+    Fixture->send_status = Fixture->send_count + 1 == FailAt ? 5 : 0;
+}
+
+using AcceptanceFaults = fakecli::FakeCommands;
+
+// A test whose every channel passed but whose outputs could not be switched
+// off has not passed: the module is left driving an output.
+TEST_F(AcceptanceFaults, AFailedFinalOffWriteFailsAPassingTest)
+{
+    // 3 identity reads, 8 negation reads, the status, 66 writes and reads,
+    // the off write, the status again.
+    const int off = 3 + 8 + 1 + 2 * 66 + 1;
+    for (const int at : {0, off}) {
+        SCOPED_TRACE(at);
+        Reset();
+        Fixture = fake;
+        FailAt = at;
+        fake->on_answer = Loopback;
+        const int exit = Invoke({"test", "--json"});
+        fake->on_answer = nullptr;
+        const nlohmann::json j = nlohmann::json::parse(out);
+        if (at == 0) {
+            EXPECT_EQ(exit, 0) << err;
+            EXPECT_EQ(j["verdict"], "VYHOVUJE");
+            EXPECT_EQ(fake->send_count, off + 1);
+            continue;
+        }
+        EXPECT_EQ(exit, 1) << err;
+        EXPECT_NE(j["verdict"], "VYHOVUJE");
+        EXPECT_FALSE(j["passed"]);
+        EXPECT_FALSE(j["outputs_off"]);
+        EXPECT_NE(err.find("zápis výstupů = 0x00000000) selhal"), std::string::npos) << err;
+        EXPECT_NE(err.find("Výstupy se nepodařilo vypnout."), std::string::npos) << err;
+        EXPECT_EQ(fake->send_count, off);
+    }
 }
 
 TEST(AcceptanceReport, EscapesTheModulesTextsAndStaysWellFormed)
@@ -173,11 +241,48 @@ TEST(AcceptanceReport, EscapesTheModulesTextsAndStaysWellFormed)
         r.Channels[std::size_t(n)].Channel = n;
     r.Channels[3].Fault = TChannelFault::Untested;
     cli::TReportPage page;
-    page.Module = "<b>A&B \"x\"</b>";
+    page.Module = "<b>A&B \"x\" 'y'</b>";
     const std::string html = cli::AcceptanceHtml(page, r);
     EXPECT_TRUE(WellFormed(html));
     EXPECT_EQ(html.find("<b>"), std::string::npos);
-    EXPECT_NE(html.find("&lt;b&gt;A&amp;B &quot;x&quot;&lt;/b&gt;"), std::string::npos);
+    EXPECT_NE(html.find("&lt;b&gt;A&amp;B &quot;x&quot; &#39;y&#39;&lt;/b&gt;"), std::string::npos);
+}
+
+// Crossed wires on 30 and 31 and one bad reading of DIN7: each channel's
+// words and the page's rows say what was seen, and where.
+TEST(AcceptanceReport, TextsAndPageNameEachChannelsFaultAndTheRun)
+{
+    TIoTestResult r;
+    for (const uint32_t written : IoTestPatterns()) {
+        uint32_t seen = written & 0x3FFFFFFFu;
+        seen |= (written >> 31 & 1u) << 30 | (written >> 30 & 1u) << 31;
+        r.Steps.push_back({written, written, seen});
+    }
+    r.Steps[40].Seen ^= 1u << 7; // the walking zero of DOUT8
+    r.StepsPlanned = r.Steps.size();
+    r.OutputsOff = true;
+    r.Channels = IoTestVerdicts(r.Steps, 0, 0, true);
+    EXPECT_EQ(cli::FaultText(r.Channels[30]), "sleduje DOUT31");
+    EXPECT_EQ(cli::FaultText(r.Channels[31]), "sleduje DOUT30");
+    EXPECT_EQ(cli::SeenText(r.Channels[7], r),
+              "chybně v 1 z 66 kroků, poprvé v kroku 41: zapsáno 0xFFFFFEFF, očekáváno 1, čteno 0");
+    EXPECT_STREQ(cli::VerdictText(r), "NEVYHOVUJE");
+    const std::string html = cli::AcceptanceHtml({}, r);
+    EXPECT_NE(html.find("<tr><td>0</td><td class=\"ok\">v pořádku</td>"), std::string::npos);
+    EXPECT_NE(html.find("<tr><td>7</td><td class=\"bad\">nesouhlasí</td>"), std::string::npos);
+    EXPECT_NE(html.find("<th>Výstupy na konci</th><td>vypnuty</td>"), std::string::npos);
+    EXPECT_NE(html.find("<th>Kroky</th><td>66 z 66</td>"), std::string::npos);
+
+    // Cut short after ten steps, the outputs left on.
+    r.Steps.resize(10);
+    r.OutputsOff = false;
+    r.Channels = IoTestVerdicts(r.Steps, 0, 0, false);
+    EXPECT_STREQ(cli::VerdictText(r), "NEDOKONČENO");
+    EXPECT_EQ(cli::SeenText(r.Channels[0], r), "bez chyby v 10 z 66 kroků; test nedokončen");
+    const std::string cut = cli::AcceptanceHtml({}, r);
+    EXPECT_NE(cut.find("<th>Kroky</th><td>10 z 66</td>"), std::string::npos);
+    EXPECT_NE(cut.find("<th>Výstupy na konci</th><td>vypnutí se nepodařilo</td>"),
+              std::string::npos);
 }
 
 } // namespace

@@ -1,14 +1,21 @@
 // korvalctl's commands in-process against the fake driver, which fails or
 // answers wrongly at exactly the exchange a test names.
 #include "FakeCommands.h"
+#include "Qxxx417.h"
 
 #include <nlohmann/json.hpp>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -126,6 +133,217 @@ TEST_F(Commands, WalkWrapsAfterDout31AndLeavesTheOutputsOff)
     EXPECT_EQ(word(3 + 32), 1u);
     EXPECT_EQ(word(3 + 33), 0u);
     EXPECT_TRUE(DoneLast()) << fake->log;
+}
+
+// A register that already holds its value is read, shown and not written.
+TEST_F(Commands, ConfigSetWritesOnlyTheRegistersThatChange)
+{
+    // address=7 is what register 63 holds; dout-init.0=1 changes 32.
+    Script({Value(7), Value(0), Value(1), Value(1)});
+    ASSERT_EQ(Invoke({"config", "set", "address=7", "dout-init.0=1", "--json"}), 0) << err;
+    EXPECT_EQ(fake->send_count, 3 + 2 + 2);
+    EXPECT_EQ(fake->requests[5][1], 103);
+    EXPECT_EQ(fake->requests[5][4], 32);
+    const nlohmann::json j = nlohmann::json::parse(out);
+    EXPECT_EQ(j["registers"][0]["written"], false);
+    EXPECT_EQ(j["registers"][1]["written"], true);
+    EXPECT_EQ(j["restart_required"], false) << "the address did not change";
+
+    // Nothing to change: nothing written.
+    Reset();
+    Script({Value(1)});
+    ASSERT_EQ(Invoke({"config", "set", "dout-init.0=1"}), 0) << err;
+    EXPECT_EQ(fake->send_count, 3 + 1);
+    EXPECT_NE(out.find("Beze změny, nezapsáno: registr 32"), std::string::npos) << out;
+    EXPECT_EQ(out.find("Zapsáno"), std::string::npos) << out;
+}
+
+// Raises a signal in the middle of a run, right after the exchange numbered
+// RaiseAt, as Ctrl+C or a closed terminal would.
+int RaiseAt = 0;
+void RaiseAfter(const char *entry, int32_t, const int32_t *, const int32_t *)
+{
+    if (std::string(entry) == "Send" && --RaiseAt == 0)
+        ::raise(SIGINT);
+}
+
+// Ctrl+C never leaves a register written but unchecked: after a write the
+// read-back still goes out, then the write stops.
+TEST_F(Commands, CtrlCDuringConfigSetStopsOnlyAfterAReadBack)
+{
+    environment.HandleSignals = true;
+    // Exchanges 4 and 5 read 63 and 32, 6 and 7 write and check 63, 8 and 9
+    // 32: {Ctrl+C after, exchanges sent, exit}.
+    const std::array<int, 3> cases[] = {{5, 7, 130}, {6, 7, 130}, {7, 7, 130}, {8, 9, 0}};
+    for (const auto &[at, sent, exit] : cases) {
+        SCOPED_TRACE(at);
+        Reset();
+        Script(GoodSet);
+        fake->on_answer = RaiseAfter;
+        RaiseAt = at;
+        EXPECT_EQ(Invoke({"config", "set", "address=5", "dout-init.0=1"}), exit) << err;
+        EXPECT_EQ(fake->send_count, sent);
+        EXPECT_EQ(fake->requests[sent - 1][1], CmdReadRegister) << "the last is a read-back";
+        if (exit != 0) {
+            EXPECT_NE(err.find("ověřeny registry: 63."), std::string::npos) << err;
+        }
+        EXPECT_TRUE(DoneLast()) << fake->log;
+    }
+    fake->on_answer = nullptr;
+}
+
+// The clock of a run, moved by the exchanges and the waits alone.
+struct TestClock {
+    std::chrono::steady_clock::time_point now{};
+    std::chrono::milliseconds exchange{};
+    std::vector<std::chrono::steady_clock::time_point> writes, reads;
+};
+TestClock Clock;
+void TakeTime(const char *entry, int32_t, const int32_t *request, const int32_t *)
+{
+    if (std::string(entry) != "Send")
+        return;
+    if (request[1] == CmdWriteOutputs)
+        Clock.writes.push_back(Clock.now);
+    if (request[1] == CmdReadInputs)
+        Clock.reads.push_back(Clock.now);
+    Clock.now += Clock.exchange;
+}
+
+class Paced : public Commands
+{
+  protected:
+    void SetUp() override
+    {
+        Commands::SetUp();
+        Clock = TestClock{};
+        environment.Now = [] { return Clock.now; };
+        environment.WaitUntil = [this](std::chrono::steady_clock::time_point until) {
+            Clock.now = std::max(Clock.now, until);
+            return ++waits != stopAfter;
+        };
+    }
+    void Start(std::chrono::milliseconds exchange)
+    {
+        Reset();
+        Clock = TestClock{};
+        Clock.exchange = exchange;
+        fake->on_answer = TakeTime;
+        waits = 0;
+    }
+    void TearDown() override
+    {
+        fake->on_answer = nullptr;
+        Commands::TearDown();
+    }
+    static std::vector<long> Gaps(const std::vector<std::chrono::steady_clock::time_point> &t)
+    {
+        std::vector<long> gaps;
+        for (std::size_t i = 1; i < t.size(); ++i)
+            gaps.push_back(long(
+                std::chrono::duration_cast<std::chrono::milliseconds>(t[i] - t[i - 1]).count()));
+        return gaps;
+    }
+    int waits = 0, stopAfter = -1;
+};
+
+// --interval is a step's period, start to start: the exchange's own time is
+// part of it, and a step slower than the period is followed at once.
+TEST_F(Paced, WalkStepsStartAnIntervalApart)
+{
+    Start(std::chrono::milliseconds(70));
+    ASSERT_EQ(Invoke({"walk", "--count", "4", "--interval", "100"}), 0) << err;
+    // Four steps, then the off write a period after the last began.
+    EXPECT_EQ(Gaps(Clock.writes), (std::vector<long>{100, 100, 100, 100}));
+
+    Start(std::chrono::milliseconds(150));
+    ASSERT_EQ(Invoke({"walk", "--count", "3", "--interval", "100"}), 0) << err;
+    EXPECT_EQ(Gaps(Clock.writes), (std::vector<long>{150, 150, 150}));
+}
+
+TEST_F(Paced, WatchReadsAnIntervalApartAndShowsTheBitsAsTheWordReads)
+{
+    Start(std::chrono::milliseconds(30));
+    fake->send_reply[0] = 3;
+    stopAfter = 3;
+    ASSERT_EQ(Invoke({"inputs", "--watch", "--interval", "50"}), 0) << err;
+    EXPECT_EQ(Gaps(Clock.reads), (std::vector<long>{50, 50}));
+    // One line for the first reading; the others are the same.
+    EXPECT_NE(out.find("0x00000003  00000000 00000000 00000000 00000011\n"), std::string::npos)
+        << out;
+    EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 1) << out;
+}
+
+// A failed reading is told once; the value after it is shown again, as the
+// person watching cannot know it did not change meanwhile.
+TEST_F(Paced, AWatchShowsTheValueAgainAfterAFailedReading)
+{
+    Start(std::chrono::milliseconds(1));
+    Script({{0, 0, 0, {3, 0, 0, 0}}, {0, 5, 0, {}}, {0, 0, 0, {3, 0, 0, 0}}});
+    stopAfter = 3;
+    ASSERT_EQ(Invoke({"inputs", "--watch", "--interval", "50", "--json"}), 0) << err;
+    EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 2) << out;
+    EXPECT_NE(err.find("fake error 5"), std::string::npos) << err;
+}
+
+// A failed step is reported as failed, the walk goes on and ends with 1.
+TEST_F(Paced, AWalkStepThatFailsIsReportedAndTheWalkGoesOn)
+{
+    Start(std::chrono::milliseconds(1));
+    Script({{0, 5, 0, {}}, {}, {}});
+    fake->send_status = 0;
+    const std::string trace = (fakecli::fs::temp_directory_path() /
+                               ("korval-trace-" + std::to_string(::getpid()) + ".csv"))
+                                  .string();
+    EXPECT_EQ(Invoke({"walk", "--count", "2", "--interval", "10", "--json", "--trace", trace,
+                      "--trace-format", "csv"}),
+              1);
+    EXPECT_EQ(fake->send_count, 3 + 2 + 1);
+    std::istringstream lines(out);
+    std::vector<nlohmann::json> steps;
+    for (std::string line; std::getline(lines, line);)
+        steps.push_back(nlohmann::json::parse(line));
+    ASSERT_EQ(steps.size(), 2u) << out;
+    EXPECT_EQ(steps[0]["ok"], false);
+    EXPECT_EQ(steps[1]["ok"], true);
+    EXPECT_EQ(steps[1]["channel"], 1);
+    EXPECT_NE(err.find("zápis výstupů = 0x00000001) selhal: fake error 5"), std::string::npos)
+        << err;
+    // The trace keeps the failed exchange in its place, with its status.
+    std::ifstream in(trace);
+    std::vector<std::string> rows;
+    for (std::string row; std::getline(in, row);)
+        rows.push_back(row);
+    std::remove(trace.c_str());
+    ASSERT_EQ(rows.size(), 1u + 3 + 2 + 1);
+    EXPECT_NE(rows[4].find(",5,fake error 5,0,zápis výstupů = 0x00000001"), std::string::npos)
+        << rows[4];
+    EXPECT_NE(rows[5].find(",0,fake error 0,0,zápis výstupů = 0x00000002"), std::string::npos)
+        << rows[5];
+
+    // Text: the failed step marked.
+    Start(std::chrono::milliseconds(1));
+    Script({{0, 5, 0, {}}, {}, {}});
+    fake->send_status = 0;
+    EXPECT_EQ(Invoke({"walk", "--count", "2", "--interval", "10"}), 1);
+    EXPECT_NE(out.find("DOUT0   0x00000001  chyba\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("DOUT1   0x00000002\n"), std::string::npos) << out;
+}
+
+// The one exchange of a run that failed is the one a trace must show.
+TEST_F(Commands, TheTraceKeepsTheLineOfAFailedExchange)
+{
+    const std::string trace = (fakecli::fs::temp_directory_path() /
+                               ("korval-trace-" + std::to_string(::getpid()) + ".txt"))
+                                  .string();
+    fake->send_status = 5;
+    EXPECT_EQ(Invoke({"--trace", trace, "info"}), 1);
+    std::ifstream in(trace);
+    std::string all((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::remove(trace.c_str());
+    EXPECT_EQ(std::count(all.begin(), all.end(), '\n'), 1) << all;
+    EXPECT_NE(all.find("  5 fake error 5"), std::string::npos) << all;
+    EXPECT_NE(all.find("čtení názvu modulu (1-4)"), std::string::npos) << all;
 }
 
 // A driver failure in the middle of a scan ends it there: exit 1, the step

@@ -238,6 +238,19 @@ TEST_F(Korvalctl, OutputsWalkAndStatusReachTheModule)
     EXPECT_EQ(status["status_after_clear"], 0);
 }
 
+// --trace - mixes the exchanges with the results, each in its place.
+TEST_F(Korvalctl, ATraceOnStdoutKeepsItsPlaceAmongTheResults)
+{
+    const Result r = Invoke(Args({"--trace", "-", "walk", "--count", "2", "--interval", "10"}));
+    ASSERT_EQ(r.exit, 0) << r.err;
+    std::vector<std::size_t> at;
+    for (const char *mark :
+         {"zápis výstupů = 0x00000001", "     1  DOUT0 ", "zápis výstupů = 0x00000002",
+          "     2  DOUT1 ", "zápis výstupů = 0x00000000"})
+        at.push_back(r.out.find(mark));
+    EXPECT_TRUE(std::is_sorted(at.begin(), at.end()) && at.back() != std::string::npos) << r.out;
+}
+
 TEST_F(Korvalctl, CtrlCEndsAWatchAtOnceWithCompleteLines)
 {
     Cli watch(Args({"inputs", "--watch", "--interval", "10000", "--json"}));
@@ -590,7 +603,7 @@ INSTANTIATE_TEST_SUITE_P(
         BadUsage{"ChannelAbove31", {"config", "set", "dout-init.32=1"}, "0..31"},
         BadUsage{
             "WordWithoutPrefix", {"config", "set", "din-negation=FFFF"}, "0x00000000..0xFFFFFFFF"},
-        BadUsage{"OutputRangeAbove31", {"outputs", "3-40"}, "VALUE"},
+        BadUsage{"OutputRangeAbove31", {"outputs", "3-40"}, "outputs: „3-40“"},
         BadUsage{"ZeroCount", {"walk", "--count", "0"}, "--count"},
         BadUsage{"IntervalBelow10", {"inputs", "--watch", "--interval", "5"}, "10..60000"},
         BadUsage{"NoConfigCommand", {"config"}, "chybí příkaz"},

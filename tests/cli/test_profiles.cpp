@@ -5,11 +5,14 @@
 #include "SimProcess.h"
 
 #include "ConfigProfile.h"
+#include "Qxxx417.h"
 
 #include <nlohmann/json.hpp>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -46,9 +49,11 @@ class Profiles : public ::testing::Test
   protected:
     void SetUp() override { ASSERT_TRUE(sim.Ready()) << sim.Failure(); }
 
-    Result Run(const std::string &address, std::initializer_list<std::string> command)
+    // `feed`: a shell command whose output is korvalctl's stdin.
+    Result Run(const std::string &address, std::initializer_list<std::string> command,
+               const std::string &feed = "true")
     {
-        std::string line = std::string("'") + KORVALCTL_EXE + "' --settings '" + Path("s.ini") +
+        std::string line = feed + " | '" + KORVALCTL_EXE + "' --settings '" + Path("s.ini") +
                            "' -i lan --ip 127.0.0.1 --udp-port " + std::to_string(sim.UdpPort()) +
                            " -a " + address;
         for (const std::string &c : command)
@@ -133,15 +138,65 @@ TEST_F(Profiles, CloneReportsEachModuleAndFailsWhenOneIsMissing)
     EXPECT_NE(j["modules"][1]["error"].get<std::string>().find("krok 1/3"), std::string::npos);
     EXPECT_EQ(j["modules"][2]["outcome"], "done");
     EXPECT_EQ(j["done"], 2);
-    // The module at 5 now holds the profile, except its own address.
-    const Json five = Json::parse(Run("5", {"config", "diff", Path("a.txt"), "--json"}).out);
-    ASSERT_EQ(five["registers"].size(), 1u);
-    EXPECT_EQ(five["registers"][0]["name"], "address");
+    // The module at 5 now holds what clone writes: equal, as diff compares
+    // what it writes; the address only shown.
+    const Result same = Run("5", {"config", "diff", Path("a.txt"), "--json"});
+    EXPECT_EQ(same.exit, 0) << same.out;
+    const Json five = Json::parse(same.out);
+    EXPECT_TRUE(five["equal"]);
+    EXPECT_EQ(five["registers_compared"], 12);
+    ASSERT_EQ(five["not_compared"].size(), 1u);
+    EXPECT_EQ(five["not_compared"][0]["name"], "address");
+    EXPECT_EQ(five["not_compared"][0]["module"], 5);
+    const Result sameText = Run("5", {"config", "diff", Path("a.txt")});
+    EXPECT_EQ(sameText.exit, 0);
+    EXPECT_NE(sameText.out.find("Jen pro informaci"), std::string::npos) << sameText.out;
+    EXPECT_NE(sameText.out.find("(12 registrů)"), std::string::npos) << sameText.out;
+    // With the address, as restore --with-address would write it.
+    const Result withAddress = Run("5", {"config", "diff", Path("a.txt"), "--with-address"});
+    EXPECT_EQ(withAddress.exit, 3);
+    EXPECT_NE(withAddress.out.find("     63  adresa"), std::string::npos) << withAddress.out;
+    EXPECT_NE(withAddress.out.find("Liší se 1 z 14 registrů."), std::string::npos)
+        << withAddress.out;
 
     const Result text = Run("3", {"config", "clone", Path("a.txt"), "--to", "3-5"});
     EXPECT_EQ(text.exit, 1);
     EXPECT_NE(text.out.find("adresa   3  hotovo"), std::string::npos) << text.out;
     EXPECT_NE(text.out.find("adresa   4  krok 1/3"), std::string::npos) << text.out;
+}
+
+// A profile from stdin is read as a file is: at most 1 MiB, then refused
+// with the file's message, nothing sent.
+TEST_F(Profiles, StdinIsCappedAsAFileIs)
+{
+    ASSERT_EQ(Run("3", {"config", "save", Path("a.txt")}).exit, 0);
+    const Result good = Run("3", {"config", "diff", "-"}, "cat '" + Path("a.txt") + "'");
+    EXPECT_EQ(good.exit, 0) << good.err;
+    // Exactly 1 MiB is still a profile; a byte more is not.
+    std::string full = ReadText(Path("a.txt"));
+    full += std::string((1 << 20) - full.size() - 1, '#') + "\n";
+    WriteText(Path("full.txt"), full);
+    EXPECT_EQ(Run("3", {"config", "diff", "-"}, "cat '" + Path("full.txt") + "'").exit, 0);
+    EXPECT_EQ(Run("3", {"config", "diff", "-"}, "cat '" + Path("full.txt") + "'; echo").exit, 2);
+    WriteText(Path("big.txt"), ReadText(Path("a.txt")) + std::string(1 << 20, '#'));
+    const Result big = Run("3", {"config", "diff", Path("big.txt")});
+    EXPECT_EQ(big.exit, 2);
+    const std::string refused = "nelze přečíst (není to čitelný soubor do 1 MiB)";
+    EXPECT_NE(big.err.find(refused), std::string::npos) << big.err;
+    for (const std::vector<std::string> &command :
+         {std::vector<std::string>{"diff"}, {"restore"}, {"clone", "--to", "3"}}) {
+        SCOPED_TRACE(command[0]);
+        // Endless zeros stand for /dev/zero, but a few MiB of them end a
+        // read that knows no cap before it fills the memory.
+        for (const std::string &input :
+             {std::string("head -c 3000000 /dev/zero"), "cat '" + Path("big.txt") + "'"}) {
+            const Result r = command.size() == 1
+                                 ? Run("3", {"config", command[0], "-"}, input)
+                                 : Run("3", {"config", command[0], "-", "--to", "3"}, input);
+            EXPECT_EQ(r.exit, 2) << r.err;
+            EXPECT_NE(r.err.find(refused), std::string::npos) << r.err;
+        }
+    }
 }
 
 class ProfileFaults : public fakecli::FakeCommands
@@ -206,6 +261,59 @@ TEST_F(ProfileFaults, AFaultAtAnyExchangeOfARestoreStopsThereNamingTheRegister)
     Script(std::vector<fake_reply>(steps, Value(0)));
     EXPECT_EQ(Invoke({"config", "restore", file}), 0) << err;
     EXPECT_EQ(fake->send_count, int32_t(3 + steps));
+}
+
+// clone's exit: 3 when every failure was a read-back mismatch (the module
+// answers but does not keep the value), 1 as soon as one failed otherwise.
+TEST_F(ProfileFaults, CloneExitsThreeWhenOnlyReadBacksFailed)
+{
+    const std::string file = Profile(FormatProfile({"X", {}}));
+    const fake_reply id{0, 0, 0, {'A', 'B', 'C', 'D'}};
+    const fake_reply failed{0, 5, 0, {}};
+    std::vector<fake_reply> mismatchThenDone = {id, id, id, Value(0), Value(1), id, id, id};
+    mismatchThenDone.resize(mismatchThenDone.size() + 24, Value(0));
+    struct Case {
+        std::vector<fake_reply> script;
+        int exit;
+        std::vector<std::string> outcomes;
+    };
+    const std::vector<Case> cases = {
+        {mismatchThenDone, 3, {"mismatch", "done"}},
+        {{id, id, id, Value(0), Value(1), id, id, id, Value(0), Value(1)},
+         3,
+         {"mismatch", "mismatch"}},
+        {{id, id, id, Value(0), Value(1), failed}, 1, {"mismatch", "driver_error"}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.exit);
+        Reset();
+        fake->script_len = int32_t(c.script.size());
+        std::copy(c.script.begin(), c.script.end(), fake->script);
+        fake->send_status = 9;
+        EXPECT_EQ(Invoke({"config", "clone", file, "--to", "6,7", "--json"}), c.exit) << err;
+        const Json j = Json::parse(out);
+        std::vector<std::string> outcomes;
+        for (const Json &m : j["modules"])
+            outcomes.push_back(m["outcome"]);
+        EXPECT_EQ(outcomes, c.outcomes);
+        EXPECT_EQ(j["failed"], 2 - std::count(outcomes.begin(), outcomes.end(), "done"));
+    }
+}
+
+// --with-address writes the address and the rate first, then the channels.
+TEST_F(ProfileFaults, RestoreWithTheAddressWritesItFirst)
+{
+    const std::string file = Profile(FormatProfile({"X", {}}));
+    Script(std::vector<fake_reply>(28, Value(0)));
+    ASSERT_EQ(Invoke({"config", "restore", file, "--with-address", "--json"}), 0) << err;
+    EXPECT_EQ(fake->send_count, 3 + 28);
+    EXPECT_EQ(fake->requests[3][1], CmdWriteRegister);
+    EXPECT_EQ(fake->requests[3][4], 63);
+    EXPECT_EQ(fake->requests[5][4], 62);
+    EXPECT_EQ(fake->requests[7][4], ChannelRegisters()[0].Register);
+    const Json j = Json::parse(out);
+    EXPECT_EQ(j["registers"].size(), 14u);
+    EXPECT_TRUE(j["restart_required"]);
 }
 
 // Each kind of bad file: refused with its line, before any driver call.

@@ -69,6 +69,8 @@ std::vector<Exchange> Exchanges()
         "modul neodpovídá (vypršel časový limit)");
     add("odd driver text", ifLan, 8, "čtení vstupů", CmdReadInputs, SubChannels, {}, {}, 42,
         "ovladač: \"chyba\", kód 42\r\nkonec");
+    add("quotes alone", ifLan, 9, "čtení vstupů", CmdReadInputs, SubChannels, {}, {}, 43,
+        "odpověď \"NAK\"");
     return e;
 }
 
