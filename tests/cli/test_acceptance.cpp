@@ -1,6 +1,7 @@
 // korvalctl test as a technician runs it: the binary against the simulator
 // with faults wired in, its verdicts, its exit codes, the outputs it
 // leaves behind and its report page.
+#include "OnTerminal.h"
 #include "Report.h"
 #include "SimProcess.h"
 
@@ -154,15 +155,19 @@ TEST_F(Acceptance, FaultsAreFoundOnTheirChannelsAndTheReportShowsThem)
 TEST_F(Acceptance, CtrlCEndsTheTestWithTheOutputsOff)
 {
     Start();
-    // 66 settle pauses of 300 ms: the signal comes in the middle.
-    const auto begun = std::chrono::steady_clock::now();
-    EXPECT_EQ(Run("test --interval 300 --trace " + Path("trace.txt"),
-                  "{} & pid=$!; sleep 1; kill -INT $pid; wait $pid"),
-              130)
-        << err;
-    EXPECT_LT(std::chrono::steady_clock::now() - begun, 3s);
+    // 66 settle pauses of 300 ms: the signal comes in the middle, once the
+    // progress on the terminal shows the second step.
+    OnTerminal test(KORVALCTL_EXE,
+                    {"--settings", Path("W_korval.ini"), "-i", "lan", "--ip", "127.0.0.1",
+                     "--udp-port", std::to_string(sim->UdpPort()), "-a", "3", "test", "--interval",
+                     "300", "--trace", Path("trace.txt")});
+    ASSERT_TRUE(test.WaitFor("krok 2/", 30s)) << test.err;
+    const auto sent = std::chrono::steady_clock::now();
+    test.Signal(SIGINT);
+    EXPECT_EQ(test.Finish(10s), 130) << test.err;
+    EXPECT_LT(std::chrono::steady_clock::now() - sent, 2s);
     EXPECT_EQ(LastOutputsWrite(), "0x00000000");
-    EXPECT_NE(out.find("NEDOKONČENO"), std::string::npos) << out;
+    EXPECT_NE(test.out.find("NEDOKONČENO"), std::string::npos) << test.out;
 }
 
 TEST(AcceptanceReport, EscapesTheModulesTextsAndStaysWellFormed)
