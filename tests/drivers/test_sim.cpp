@@ -97,7 +97,8 @@ TEST_P(Simulated, AModuleAtAnotherRateIsSilentUntilSetConfigMatchesIt)
 TEST_P(Simulated, AnExchangeTakesItsWireTime)
 {
     ASSERT_NO_FATAL_FAILURE(Start({"--timing", "real", "--module", "1", "--module", "2:8"}));
-    for (const auto &[bd, address] : {std::pair{9600, 1}, std::pair{115200, 2}}) {
+    for (const auto &rate : {std::pair{9600, 1}, std::pair{115200, 2}}) {
+        const int bd = rate.first, address = rate.second; // clang 14 cannot capture a binding
         ASSERT_EQ(s_.Configure(uint32_t(bd), TimeoutMs), 0);
         const Us floor = std::chrono::ceil<Us>(bus::ExchangeTime(bd, bus::DefaultTurnaround));
         const timing::Runs runs = timing::FastestOf(ShortTries, floor + 15ms, [&] {
@@ -252,7 +253,8 @@ TEST_P(Simulated, AGuardEndsSilenceWhenTheFirstByteIsOverdue)
     constexpr Us Guard{4000};
     s_.SetGuard(int32_t(Guard.count()));
     ASSERT_NO_FATAL_FAILURE(Start({"--timing", "real", "--module", "1", "--module", "2:8"}));
-    for (const auto &[bd, address] : {std::pair{9600, 1}, std::pair{115200, 2}}) {
+    for (const auto &rate : {std::pair{9600, 1}, std::pair{115200, 2}}) {
+        const int bd = rate.first, address = rate.second; // clang 14 cannot capture a binding
         ASSERT_EQ(s_.Configure(uint32_t(bd), TimeoutMs), 0);
         const Us due = std::chrono::ceil<Us>(bus::FirstByteTime(bd, bus::DefaultTurnaround)) + Guard;
         const timing::Runs runs = timing::FastestOf(ShortTries, due + 5ms, [&] {
