@@ -347,7 +347,7 @@ TEST(LanConfig, ASilentConverterIsATimeOut)
     Socket converter;
     Session s(ifLan);
     ASSERT_EQ(s.OpenLan("127.0.0.1", ntohs(converter.addr.sin_port), 200), 0);
-    const timing::Runs runs = timing::FastestOf(5, 350ms, [&] {
+    const timing::Runs runs = timing::FastestOf(timing::LongTries, 350ms, [&] {
         int32_t r = 0;
         const timing::Us took = timing::Took([&] { r = s.Configure(9600, 200); });
         EXPECT_EQ(r, Q417_E_TIMEOUT);
@@ -369,7 +369,7 @@ TEST(LanExchange, AShortTimeOutEndsOnTime)
         ASSERT_EQ(s.OpenLan("127.0.0.1", ntohs(converter.addr.sin_port), ms), 0);
         // The tick makes every call late, a busy machine only some.
         const auto bound = std::chrono::milliseconds(ms) + 4ms;
-        const timing::Runs runs = timing::FastestOf(20, bound, [&] {
+        const timing::Runs runs = timing::FastestOf(timing::ShortTries, bound, [&] {
             Answer a;
             const timing::Us took = timing::Took([&] { a = s.Call(1, CmdReadStatus, SubNone); });
             EXPECT_EQ(a.status, Q417_E_TIMEOUT);

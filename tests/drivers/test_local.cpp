@@ -105,7 +105,7 @@ using Ms = std::chrono::milliseconds;
 // (Timing.h); less than one more exchange at 9600 Bd, so a wire time
 // counted twice fails as surely as none.
 constexpr Us Slack = 15ms;
-constexpr int Tries = 20;
+constexpr int Tries = timing::ShortTries;
 
 // The bus's time, as the program meets it: the driver reads Q417_TIMING and
 // Q417_TURNAROUND_MS at Init.

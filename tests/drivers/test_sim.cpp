@@ -26,8 +26,7 @@ constexpr int32_t ComPort = 5;
 // What a loaded machine may add to a time-out before the call returns, in
 // the fastest of a few calls (Timing.h).
 constexpr auto Slack = 150ms;
-// Calls of a few wire times each, and of a whole time-out each.
-constexpr int ShortTries = 20, LongTries = 5;
+using timing::LongTries, timing::ShortTries;
 
 class Simulated : public ::testing::TestWithParam<Link> {
 protected:

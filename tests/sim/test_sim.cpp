@@ -413,7 +413,7 @@ using Us = std::chrono::microseconds;
 // (Timing.h); less than one more exchange at 9600 Bd, so a wire time counted
 // twice fails as surely as none.
 constexpr Us Slack = 15ms;
-constexpr int Tries = 20;
+constexpr int Tries = timing::ShortTries;
 
 Us Floor(int32_t bd, Ms turnaround = 1ms)
 {

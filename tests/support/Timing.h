@@ -16,6 +16,12 @@ namespace timing {
 
 using Us = std::chrono::microseconds;
 
+// How many runs: of a few milliseconds to tens each, where under wine on a
+// loaded machine 58 % of the 5 ms time-outs measured ran late (0.6^50 is
+// below 10^-10); of a whole time-out each (hundreds of ms), where no run
+// measured came near its bound.
+constexpr int ShortTries = 50, LongTries = 5;
+
 struct Runs {
     Us fastest = Us::max();
     std::vector<Us> took; // every run, in order, for the failure message
