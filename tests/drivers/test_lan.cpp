@@ -202,7 +202,10 @@ TEST(LanExchange, OnlyTheConvertersReplyWithTheRightSeqIsTaken)
 }
 
 // Stale replies keep arriving but none is the awaited one: the exchange
-// still ends at its time-out, not a time-out after the last datagram.
+// still ends at its time-out, not a time-out after the last datagram. The
+// stream lasts at least a second, so a wait that each datagram renews
+// lasts 1.2 s; the bound leaves the rest to a busy machine (at most 212 ms
+// measured, under memcheck).
 TEST(LanExchange, AStreamOfStaleRepliesDoesNotExtendTheWait)
 {
     std::atomic<bool> stop{false};
@@ -221,7 +224,7 @@ TEST(LanExchange, AStreamOfStaleRepliesDoesNotExtendTheWait)
     stop = true;
     EXPECT_EQ(a.status, Q417_E_TIMEOUT);
     EXPECT_GE(took, 195ms);
-    EXPECT_LE(took, 350ms);
+    EXPECT_LE(took, 800ms);
 }
 
 // The answer to an exchange that gave up may still come, damaged, before
