@@ -12,7 +12,8 @@
 
 using namespace std::chrono_literals;
 
-namespace {
+namespace
+{
 
 // How long this thread has waited, ready to run, for a processor (Linux:
 // the second field of its schedstat; 0 where the system does not tell).

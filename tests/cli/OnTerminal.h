@@ -91,8 +91,8 @@ class OnTerminal
   private:
     bool ReadSome(std::chrono::steady_clock::time_point until)
     {
-        const auto left = std::chrono::ceil<std::chrono::milliseconds>(
-            until - std::chrono::steady_clock::now());
+        const auto left =
+            std::chrono::ceil<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
         if (left.count() <= 0 || (terminal_ < 0 && out_ < 0))
             return false;
         pollfd p[2] = {{terminal_, POLLIN, 0}, {out_, POLLIN, 0}};

@@ -102,7 +102,8 @@ TEST_P(Simulated, AnExchangeTakesItsWireTime)
         const Us floor = std::chrono::ceil<Us>(bus::ExchangeTime(bd, bus::DefaultTurnaround));
         const timing::Runs runs = timing::FastestOf(ShortTries, floor + 15ms, [&] {
             Answer a;
-            const Us took = timing::Took([&] { a = s_.Call(uint8_t(address), CmdReadStatus, SubNone); });
+            const Us took =
+                timing::Took([&] { a = s_.Call(uint8_t(address), CmdReadStatus, SubNone); });
             EXPECT_EQ(a.status, 0) << bd;
             EXPECT_GE(took, floor) << bd;
             return took;

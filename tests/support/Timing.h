@@ -12,7 +12,8 @@
 #include <ostream>
 #include <vector>
 
-namespace timing {
+namespace timing
+{
 
 using Us = std::chrono::microseconds;
 

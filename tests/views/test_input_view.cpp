@@ -181,7 +181,8 @@ TEST(LiveViews, TimersPollAndStepAtTheirOwnRates)
     // Coarse timers may fire up to 5 % early.
     for (const auto &[cmd, n] : byCommand) {
         ASSERT_TRUE(periods.contains(cmd)) << cmd;
-        EXPECT_LE(n, 1 + elapsed * 100 / (95 * periods.at(cmd))) << cmd << " in " << elapsed << " ms";
+        EXPECT_LE(n, 1 + elapsed * 100 / (95 * periods.at(cmd)))
+            << cmd << " in " << elapsed << " ms";
     }
 }
 
