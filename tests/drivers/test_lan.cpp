@@ -263,7 +263,7 @@ TEST(LanExchange, ADamagedLateReplyIsDiscardedBeforeTheNextRequest)
     EXPECT_EQ(s.Call(1, CmdReadStatus, SubNone).status, Q417_E_TIMEOUT);
     for (int i = 0; i < 1000 && !lateSent; ++i)
         std::this_thread::sleep_for(5ms);
-    ASSERT_TRUE(lateSent);
+    EXPECT_TRUE(lateSent); // the converter's thread must still be joined
     // Loopback hands a datagram over within the send, or soon after it in
     // the kernel's own thread, which a loaded machine may keep waiting; no
     // sign from the driver's socket tells when it has arrived.
