@@ -2,6 +2,7 @@
 // with faults wired in, its verdicts, its exit codes, the outputs it
 // leaves behind and its report page.
 #include "FakeCommands.h"
+#include "OnTerminal.h"
 #include "Qxxx417.h"
 #include "Report.h"
 #include "SimProcess.h"
@@ -162,27 +163,38 @@ TEST_F(Acceptance, FaultsAreFoundOnTheirChannelsAndTheReportShowsThem)
 TEST_F(Acceptance, CtrlCOrAClosedTerminalEndsTheTestWithTheOutputsOff)
 {
     Start();
-    for (const char *signal : {"INT", "HUP"}) {
+    const std::vector<std::string> connection{"--settings", Path("W_korval.ini"), "-i", "lan",
+                                              "--ip", "127.0.0.1", "--udp-port",
+                                              std::to_string(sim->UdpPort()), "-a", "3"};
+    auto with = [&](std::vector<std::string> command) {
+        std::vector<std::string> args = connection;
+        args.insert(args.end(), command.begin(), command.end());
+        return args;
+    };
+    for (const int signal : {SIGINT, SIGHUP}) {
         SCOPED_TRACE(signal);
-        // 66 settle pauses of 300 ms: the signal comes in the middle.
-        const auto begun = std::chrono::steady_clock::now();
-        EXPECT_EQ(Run("test --interval 300 --trace " + Path("trace.txt"),
-                      std::string("{} & pid=$!; sleep 1; kill -") + signal + " $pid; wait $pid"),
-                  130)
-            << err;
-        EXPECT_LT(std::chrono::steady_clock::now() - begun, 3s);
+        // 66 settle pauses of 300 ms: the signal comes in the middle, once
+        // the progress on the terminal shows the second step.
+        OnTerminal test(KORVALCTL_EXE,
+                        with({"test", "--interval", "300", "--trace", Path("trace.txt")}));
+        ASSERT_TRUE(test.WaitFor("krok 2/", 30s)) << test.err;
+        const auto sent = std::chrono::steady_clock::now();
+        test.Signal(signal);
+        EXPECT_EQ(test.Finish(10s), 130) << test.err;
+        EXPECT_LT(std::chrono::steady_clock::now() - sent, 2s);
         EXPECT_EQ(LastOutputsWrite(), "0x00000000");
-        EXPECT_NE(out.find("NEDOKONČENO"), std::string::npos) << out;
+        EXPECT_NE(test.out.find("NEDOKONČENO"), std::string::npos) << test.out;
     }
-    // A walk until Ctrl+C ends with 0 and the outputs off.
-    for (const char *signal : {"INT", "HUP"}) {
+    // A walk until Ctrl+C ends with 0 and the outputs off; the signal comes
+    // once its trace on stdout shows the second step written.
+    for (const int signal : {SIGINT, SIGHUP}) {
         SCOPED_TRACE(signal);
-        EXPECT_EQ(Run("walk --interval 100 --trace " + Path("trace.txt"),
-                      std::string("{} & pid=$!; sleep 1; kill -") + signal + " $pid; wait $pid"),
-                  0)
-            << err;
-        EXPECT_EQ(LastOutputsWrite(), "0x00000000");
-        EXPECT_NE(err.find("všechny výstupy vypnuty"), std::string::npos) << err;
+        OnTerminal walk(KORVALCTL_EXE, with({"walk", "--interval", "100", "--trace", "-"}));
+        ASSERT_TRUE(walk.WaitFor("0x00000002", 30s, true)) << walk.err;
+        walk.Signal(signal);
+        EXPECT_EQ(walk.Finish(10s), 0) << walk.err;
+        EXPECT_NE(walk.err.find("všechny výstupy vypnuty"), std::string::npos) << walk.err;
+        EXPECT_NE(walk.out.rfind("0x00000000"), std::string::npos) << walk.out;
     }
 }
 

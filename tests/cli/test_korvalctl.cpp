@@ -1,6 +1,7 @@
 // korvalctl as a user runs it: the real binary against the simulator on
 // 127.0.0.1, its output, its exit codes and what reaches the module.
 #include "Dekl.h"
+#include "OnTerminal.h"
 #include "SimProcess.h"
 
 #include <nlohmann/json.hpp>
@@ -307,9 +308,10 @@ TEST_F(Korvalctl, UseWritesASettingsFileTheProgramReads)
 }
 
 // The module finder over a few addresses: modules at two rates, two alike in
-// address and rate but not in name (a collision), and nobody elsewhere. A
-// 30 ms margin keeps a loaded machine from missing a reply; with every
-// module's timing off it is a probe's whole time-out.
+// address and rate but not in name (a collision), and nobody elsewhere.
+// With every module's timing off the margin is a probe's whole time-out;
+// the guard reports silence at once, so the longest margin costs nothing
+// and keeps a loaded machine from missing a reply.
 class KorvalctlScan : public ::testing::Test
 {
   protected:
@@ -320,7 +322,7 @@ class KorvalctlScan : public ::testing::Test
         std::vector<std::string> args{
             "--settings", Settings(),  "-i",         "lan",
             "--ip",       "127.0.0.1", "--udp-port", std::to_string(sim.UdpPort()),
-            "scan",       "--margin",  "30"};
+            "scan",       "--margin",  "1000"};
         args.insert(args.end(), options);
         return args;
     }
@@ -447,12 +449,12 @@ TEST_F(KorvalctlScan, CtrlCEndsWithinAProbeAndPrintsTheFindsSoFar)
 {
     // 256 addresses × 9 rates at 200 ms a probe would take two hours; with
     // the guard the simulator (timing off) would tell silence at once.
-    Cli scan(Args({"--margin", "200", "--guard", "0", "--json"}));
-    // Module 3 is found after four probes.
-    std::this_thread::sleep_for(1500ms);
+    OnTerminal scan(KORVALCTL_EXE, Args({"--margin", "200", "--guard", "0", "--json"}));
+    // Module 3 is found after four probes; the progress line says so.
+    ASSERT_TRUE(scan.WaitFor("nalezeno 1", 30s)) << scan.err;
     const auto sent = std::chrono::steady_clock::now();
     scan.Signal(SIGINT);
-    EXPECT_EQ(scan.Finish(), 130) << scan.err;
+    EXPECT_EQ(scan.Finish(10s), 130) << scan.err;
     EXPECT_LT(std::chrono::steady_clock::now() - sent, 1s);
     const Json j = Json::parse(scan.out);
     EXPECT_EQ(j["outcome"], "interrupted");

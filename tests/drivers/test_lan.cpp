@@ -2,6 +2,7 @@
 // what the simulator never does: replies from a stranger, a steady stream
 // of stale replies.
 #include "Session.h"
+#include "Timing.h"
 #include "Wire.h"
 
 #include <gtest/gtest.h>
@@ -202,7 +203,10 @@ TEST(LanExchange, OnlyTheConvertersReplyWithTheRightSeqIsTaken)
 }
 
 // Stale replies keep arriving but none is the awaited one: the exchange
-// still ends at its time-out, not a time-out after the last datagram.
+// still ends at its time-out, not a time-out after the last datagram. The
+// stream lasts at least a second, so a wait that each datagram renews
+// lasts 1.2 s; the bound leaves the rest to a busy machine (at most 212 ms
+// measured, under memcheck).
 TEST(LanExchange, AStreamOfStaleRepliesDoesNotExtendTheWait)
 {
     std::atomic<bool> stop{false};
@@ -221,7 +225,7 @@ TEST(LanExchange, AStreamOfStaleRepliesDoesNotExtendTheWait)
     stop = true;
     EXPECT_EQ(a.status, Q417_E_TIMEOUT);
     EXPECT_GE(took, 195ms);
-    EXPECT_LE(took, 350ms);
+    EXPECT_LE(took, 800ms);
 }
 
 // The answer to an exchange that gave up may still come, damaged, before
@@ -258,9 +262,13 @@ TEST(LanExchange, ADamagedLateReplyIsDiscardedBeforeTheNextRequest)
     Session s(ifLan);
     EXPECT_EQ(s.OpenLan("127.0.0.1", ntohs(converter.addr.sin_port), 100), 0);
     EXPECT_EQ(s.Call(1, CmdReadStatus, SubNone).status, Q417_E_TIMEOUT);
-    for (int i = 0; i < 100 && !lateSent; ++i)
+    for (int i = 0; i < 1000 && !lateSent; ++i)
         std::this_thread::sleep_for(5ms);
-    std::this_thread::sleep_for(20ms); // on its way through loopback
+    EXPECT_TRUE(lateSent); // the converter's thread must still be joined
+    // Loopback hands a datagram over within the send, or soon after it in
+    // the kernel's own thread, which a loaded machine may keep waiting; no
+    // sign from the driver's socket tells when it has arrived.
+    std::this_thread::sleep_for(250ms);
     const Answer a = s.Call(1, CmdReadStatus, SubNone);
     conv.join();
     EXPECT_EQ(a.status, 0);
@@ -343,11 +351,14 @@ TEST(LanConfig, ASilentConverterIsATimeOut)
     Socket converter;
     Session s(ifLan);
     ASSERT_EQ(s.OpenLan("127.0.0.1", ntohs(converter.addr.sin_port), 200), 0);
-    int32_t r = 0;
-    const auto took = Elapsed([&] { r = s.Configure(9600, 200); });
-    EXPECT_EQ(r, Q417_E_TIMEOUT);
-    EXPECT_GE(took, 195ms);
-    EXPECT_LE(took, 350ms);
+    const timing::Runs runs = timing::FastestOf(timing::LongTries, 350ms, [&] {
+        int32_t r = 0;
+        const timing::Us took = timing::Took([&] { r = s.Configure(9600, 200); });
+        EXPECT_EQ(r, Q417_E_TIMEOUT);
+        EXPECT_GE(took, 195ms);
+        return took;
+    });
+    EXPECT_LE(runs.fastest, 350ms) << runs;
     EXPECT_EQ(s.Configure(0, 200), Q417_E_RATE) << "no rate to tell";
 }
 
@@ -360,17 +371,16 @@ TEST(LanExchange, AShortTimeOutEndsOnTime)
     for (int32_t ms : {5, 30}) {
         Session s(ifLan);
         ASSERT_EQ(s.OpenLan("127.0.0.1", ntohs(converter.addr.sin_port), ms), 0);
-        std::vector<std::chrono::nanoseconds> took;
-        for (int i = 0; i < 5; ++i) {
+        // The tick makes every call late, a busy machine only some.
+        const auto bound = std::chrono::milliseconds(ms) + 4ms;
+        const timing::Runs runs = timing::FastestOf(timing::ShortTries, bound, [&] {
             Answer a;
-            const auto start = std::chrono::steady_clock::now();
-            a = s.Call(1, CmdReadStatus, SubNone);
-            took.push_back(std::chrono::steady_clock::now() - start);
+            const timing::Us took = timing::Took([&] { a = s.Call(1, CmdReadStatus, SubNone); });
             EXPECT_EQ(a.status, Q417_E_TIMEOUT);
-            EXPECT_GE(took.back(), std::chrono::milliseconds(ms)) << ms << " ms, call " << i;
-        }
-        std::nth_element(took.begin(), took.begin() + 2, took.end());
-        EXPECT_LT(took[2], std::chrono::milliseconds(ms) + 4ms) << ms << " ms, median";
+            EXPECT_GE(took, std::chrono::milliseconds(ms)) << ms << " ms";
+            return took;
+        });
+        EXPECT_LE(runs.fastest, bound) << ms << " ms, " << runs;
     }
 }
 
@@ -435,6 +445,7 @@ TEST(LanGuard, OnlyAWholeSilenceDatagramForThisRequestEndsTheWait)
 TEST(LanGuard, AConverterWithoutTheGuardGetsThePlainConfiguration)
 {
     std::vector<uint32_t> asked;
+    std::atomic<int> guardedAsked{0}; // and left unanswered
     FakeConverter conv(
         [](const Socket &converter, const wire::Request &rq, const sockaddr_in &driver) {
             converter.SendTo(driver, ReplyTo(rq, 0x11));
@@ -442,15 +453,17 @@ TEST(LanGuard, AConverterWithoutTheGuardGetsThePlainConfiguration)
         [&](const Socket &converter, const wire::ConverterConfig &c, const sockaddr_in &driver) {
             asked.push_back(c.rate);
             AcceptRate(converter, c, driver);
-        });
+        },
+        [&](const Socket &, const wire::GuardedConfig &, const sockaddr_in &) { ++guardedAsked; });
     Session s(ifLan);
     s.SetGuard(500);
     ASSERT_EQ(s.OpenLan("127.0.0.1", ntohs(conv.converter.addr.sin_port), 100), 0);
     EXPECT_EQ(s.Configure(9600, 100), 0);
-    int32_t r = -1;
-    EXPECT_LT(Elapsed([&] { r = s.Configure(19200, 100); }), 50ms) << "no second try of the guard";
-    EXPECT_EQ(r, 0);
+    EXPECT_EQ(s.Configure(19200, 100), 0);
+    // The converter takes datagrams in order: once the reply has come, it
+    // has seen every configuration before the request.
     EXPECT_EQ(s.Call(1, CmdReadStatus, SubNone).status, 0);
+    EXPECT_EQ(guardedAsked, 1) << "no second try of the guard";
     EXPECT_EQ(asked, (std::vector<uint32_t>{9600, 19200}));
 }
 

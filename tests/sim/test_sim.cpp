@@ -3,6 +3,7 @@
 #include "BusTiming.h"
 #include "Endpoint.h"
 #include "SimProcess.h"
+#include "Timing.h"
 
 #include <gtest/gtest.h>
 
@@ -122,7 +123,7 @@ TEST(SimPty, AnswersWholeSplitAndNoisyFrames)
 
     auto expectReply = [&](uint8_t seq) {
         wire::Reply reply;
-        ASSERT_EQ(wire::Decode(pty.Receive(1000ms), reply), wire::Decoded::Ok) << int(seq);
+        ASSERT_EQ(wire::Decode(pty.Receive(ReplyWait), reply), wire::Decoded::Ok) << int(seq);
         EXPECT_EQ(reply.seq, seq);
         EXPECT_EQ(reply.address, 1);
     };
@@ -195,7 +196,7 @@ TEST(SimFaults, DuplicateSendsTwoIdenticalReplies)
     ASSERT_TRUE(first);
     EXPECT_EQ(first->seq, 42);
     const auto frame = wire::Encode(*first);
-    EXPECT_EQ(udp.Receive(1000ms), std::vector<uint8_t>(frame.begin(), frame.end()));
+    EXPECT_EQ(udp.Receive(ReplyWait), std::vector<uint8_t>(frame.begin(), frame.end()));
     EXPECT_TRUE(udp.Receive(Quiet).empty());
 }
 
@@ -207,7 +208,7 @@ TEST(SimFaults, CorruptFlipsOneBitAnywhere)
     std::set<std::size_t> hit;
     for (uint8_t seq = 0; seq < 24; ++seq) {
         udp.Send(Identity(seq, 1, 2));
-        const auto got = udp.Receive(1000ms);
+        const auto got = udp.Receive(ReplyWait);
         wire::Reply reply;
         ASSERT_EQ(got.size(), wire::ReplySize);
         EXPECT_NE(wire::Decode(got, reply), wire::Decoded::Ok);
@@ -238,12 +239,13 @@ TEST(SimFaults, DelayedReplyDoesNotHoldUpTheNext)
     udp.Send(Identity(2, 1));
     for (uint8_t seq : {1, 2}) {
         wire::Reply reply;
-        ASSERT_EQ(wire::Decode(udp.Receive(2000ms), reply), wire::Decoded::Ok);
+        ASSERT_EQ(wire::Decode(udp.Receive(ReplyWait), reply), wire::Decoded::Ok);
         const auto at = std::chrono::steady_clock::now() - start;
         EXPECT_EQ(reply.seq, seq);
         EXPECT_GE(at, delay);
-        // Served one after the other, the second would come at twice the delay.
-        EXPECT_LT(at, delay * 16 / 10);
+        // Served one after the other, the second would come at twice the
+        // delay or later; all the time short of that is the busy machine's.
+        EXPECT_LT(at, delay * 2);
     }
 }
 
@@ -286,7 +288,7 @@ TEST(SimRestart, HangupAppliesWrittenAddress)
     EXPECT_EQ(reply->d[0] & StatusResetBit, 0);
 
     sim.Signal(SIGHUP);
-    ASSERT_TRUE(sim.WaitForLine("restart", 2000ms));
+    ASSERT_TRUE(sim.WaitForLine("restart", ReplyWait));
 
     udp.Send(MakeRequest(4, 1, CmdReadStatus, 0));
     reply = udp.Ask(MakeRequest(5, 7, CmdReadStatus, 0));
@@ -345,11 +347,11 @@ TEST(SimCollision, RepliesOfOneAddressAndRateOverlay)
     };
     wire::Reply reply;
     udp.Send(Identity(1, 1));
-    const auto datagram = udp.Receive(1000ms);
+    const auto datagram = udp.Receive(ReplyWait);
     EXPECT_EQ(datagram, overlaid(1));
     EXPECT_EQ(wire::Decode(datagram, reply), wire::Decoded::BadCrc);
     pty.Send(Identity(2, 1));
-    EXPECT_EQ(pty.Receive(1000ms), overlaid(2));
+    EXPECT_EQ(pty.Receive(ReplyWait), overlaid(2));
     EXPECT_TRUE(udp.Receive(Quiet).empty() && pty.Receive(Quiet).empty()) << "one reply each";
 
     const auto version = udp.Ask(Identity(3, 1, 2));
@@ -407,9 +409,11 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using Us = std::chrono::microseconds;
 
-// What a shared machine may add to a reply's time; less than one more
-// exchange at 9600 Bd, so a wire time counted twice fails as surely as none.
+// What a shared machine may add to the fastest of a few replies
+// (Timing.h); less than one more exchange at 9600 Bd, so a wire time counted
+// twice fails as surely as none.
 constexpr Us Slack = 15ms;
+constexpr int Tries = timing::ShortTries;
 
 Us Floor(int32_t bd, Ms turnaround = 1ms)
 {
@@ -464,26 +468,34 @@ TEST(SimTiming, RepliesLeaveAfterTheirWireTime)
         if (&c != &cases[0]) {
             ASSERT_TRUE(c.to.SetRate(c.bd)) << c.what;
         }
-        Us fastest = Us::max();
-        for (uint8_t seq = 1; seq <= 3; ++seq) {
+        uint8_t seq = 0;
+        const timing::Runs runs = timing::FastestOf(Tries, Floor(c.bd) + Slack, [&] {
             const auto t0 = Clock::now();
-            ASSERT_TRUE(c.to.Ask(Identity(seq, c.address))) << c.what;
+            EXPECT_TRUE(c.to.Ask(Identity(++seq, c.address))) << c.what;
             const Us took = Since(t0);
             EXPECT_GE(took, Floor(c.bd)) << c.what;
-            fastest = std::min(fastest, took);
-        }
-        EXPECT_LE(fastest, Floor(c.bd) + Slack) << c.what;
+            return took;
+        });
+        EXPECT_LE(runs.fastest, Floor(c.bd) + Slack) << c.what << ", " << runs;
     }
 
-    // Paced, not held back and written whole: at 9600 Bd the last byte
-    // comes ten byte times (10.4 ms) after the first. Half of that is the
-    // bound: the first byte's wake-up may come late on a busy machine.
+    // Paced, not held back and written whole: at 9600 Bd the first byte
+    // comes ten byte times (10.4 ms) before the reply's end. No delay of
+    // the reader can make a byte come before it was written, so the first
+    // byte seen 5 ms before the end in one run of several proves the pace.
     ASSERT_TRUE(pty.SetRate(9600));
-    pty.Send(Identity(9, 1));
-    ASSERT_EQ(pty.Receive(1000ms, 1).size(), 1u);
-    const auto first = Clock::now();
-    ASSERT_EQ(pty.Receive(1000ms, wire::ReplySize - 1).size(), wire::ReplySize - 1);
-    EXPECT_GE(Since(first), 5ms);
+    const Us floor = Floor(9600);
+    uint8_t seq = 100;
+    const timing::Runs firstByte = timing::FastestOf(Tries, floor - 5ms, [&] {
+        const auto t0 = Clock::now();
+        pty.Send(Identity(++seq, 1));
+        EXPECT_EQ(pty.Receive(ReplyWait, 1).size(), 1u);
+        const Us first = Since(t0);
+        EXPECT_EQ(pty.Receive(ReplyWait, wire::ReplySize - 1).size(), wire::ReplySize - 1);
+        EXPECT_GE(Since(t0), floor) << "the last byte";
+        return first;
+    });
+    EXPECT_LE(firstByte.fastest, floor - 5ms) << "the first byte, " << firstByte;
 }
 
 // The faults of the command line act on replies that wait for their time.
@@ -497,7 +509,7 @@ TEST(SimTiming, FaultsStillApply)
         const Endpoint udp = Endpoint::Udp(sim.UdpPort());
         const auto t0 = Clock::now();
         udp.Send(Identity(7, 1));
-        const auto got = udp.Receive(std::string(fault) == "--drop" ? Quiet : 1000ms);
+        const auto got = udp.Receive(std::string(fault) == "--drop" ? Quiet : ReplyWait);
         const Us at = Since(t0);
         wire::Reply reply;
         const wire::Decoded decoded = wire::Decode(got, reply);
@@ -513,7 +525,7 @@ TEST(SimTiming, FaultsStillApply)
         else
             EXPECT_EQ(decoded, wire::Decoded::Ok) << fault;
         if (f == "--duplicate") {
-            EXPECT_EQ(udp.Receive(1000ms), got);
+            EXPECT_EQ(udp.Receive(ReplyWait), got);
         }
         if (f == "--delay") {
             EXPECT_GE(at, floor + 40ms);

@@ -64,7 +64,7 @@ bool Endpoint::SetRate(int32_t bd) const
         const wire::ConverterConfig config{++seq, uint32_t(bd)};
         Send(wire::Encode(config));
         wire::ConverterAck ack;
-        return wire::Decode(Receive(1000ms, wire::ConfigAckSize), ack) == wire::Decoded::Ok &&
+        return wire::Decode(Receive(ReplyWait, wire::ConfigAckSize), ack) == wire::Decoded::Ok &&
                ack.seq == config.seq && ack.result == uint8_t(wire::ConfigResult::Accepted);
     }
     const std::optional<speed_t> speed = bus::TermiosSpeed(bd);

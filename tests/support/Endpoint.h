@@ -16,6 +16,11 @@ namespace simtest {
 using namespace std::chrono_literals;
 using Ms = std::chrono::milliseconds;
 
+// How long to wait for a datagram or bytes that should come: it only
+// bounds a fault's wait, so a machine that keeps the simulator from the
+// processor for a while cannot make an answer count as missing.
+constexpr Ms ReplyWait = 5000ms;
+
 // A descriptor for UDP to the simulator or for its pseudo-terminal's slave.
 class Endpoint {
 public:
@@ -35,7 +40,7 @@ public:
     // UDP: one datagram; pty: up to `max` bytes. Empty when nothing came.
     std::vector<uint8_t> Receive(Ms timeout, std::size_t max = wire::ReplySize) const;
     // Sends, then decodes what comes back.
-    std::optional<wire::Reply> Ask(const wire::Request &r, Ms timeout = 1000ms) const;
+    std::optional<wire::Reply> Ask(const wire::Request &r, Ms timeout = ReplyWait) const;
 
 private:
     Endpoint(int fd, uint16_t port) : fd_(fd), port_(port) {}

@@ -17,8 +17,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// How long a signalled simulator may take to exit before SIGKILL.
-constexpr Ms StopGrace = 3000ms;
+// How long a signalled simulator may take to exit before SIGKILL: it only
+// bounds a hang, since the wait ends when the child does.
+constexpr Ms StopGrace = 10000ms;
 
 } // namespace
 

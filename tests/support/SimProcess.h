@@ -39,9 +39,11 @@ public:
     // Runs `executable` with `args` and waits at most `startTimeout` for
     // "ready"; Ready() tells whether it came. Replies come at once
     // (`--timing none`) unless `args` hold a `--timing` of their own: only
-    // the tests of the bus's timing wait for it.
+    // the tests of the bus's timing wait for it. The wait ends with "ready"
+    // or the child's end, so the time-out only bounds a hang, and is long
+    // enough for a sanitized start on a busy machine.
     SimProcess(const std::string &executable, const std::vector<std::string> &args,
-               Ms startTimeout = 5000ms);
+               Ms startTimeout = 30000ms);
     ~SimProcess(); // Stop(SIGTERM)
     SimProcess(const SimProcess &) = delete;
     SimProcess &operator=(const SimProcess &) = delete;

@@ -147,31 +147,43 @@ TEST(LiveViews, StartUpInstancesTickWithoutHarm)
     EXPECT_EQ(c.Sends(), 4);
 }
 
-// Real time: the timers run from the windows' creation, unshown, at 100,
-// 500 and 500 ms.
+// The timers run from the windows' creation, unshown, at 100, 500 and
+// 500 ms, and their real ticks reach the handlers. A busy machine delays
+// ticks, so how many come in a given time says little from below; but a
+// timer never fires more often than its interval allows.
 TEST(LiveViews, TimersPollAndStepAtTheirOwnRates)
 {
+    QElapsedTimer clock; // from before the first timer starts
+    clock.start();
     FakeConnection c(1);
     TForm11 in;
     TForm15 st;
     TForm9 out;
     in.Data = st.Data = out.Data = &c.data;
     out.Button3Click();
-
-    QElapsedTimer clock;
-    clock.start();
-    while (clock.elapsed() < 1100)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    std::map<int, int> byCommand;
-    for (int i = 0; i < std::min(c.Sends(), FAKE_SCRIPT_LEN); ++i)
-        ++byCommand[c.fake->requests[i][1]];
-    EXPECT_GE(byCommand[0], 6);
-    EXPECT_LE(byCommand[0], 12);
-    for (int cmd : {100, 1}) {
-        EXPECT_GE(byCommand[cmd], 1) << cmd;
-        EXPECT_LE(byCommand[cmd], 3) << cmd;
+    const std::map<int, QTimer *> timers = {{0, in.Timer1}, {100, st.Timer1}, {1, out.Timer1}};
+    const std::map<int, int> periods = {{0, 100}, {100, 500}, {1, 500}};
+    for (const auto &[cmd, timer] : timers) {
+        EXPECT_TRUE(timer->isActive()) << cmd;
+        EXPECT_EQ(timer->interval(), periods.at(cmd)) << cmd;
     }
+
+    std::map<int, int> byCommand;
+    // Until each has ticked; the limit only bounds a timer that never does.
+    while (byCommand.size() < 3 && clock.elapsed() < 10000) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        byCommand.clear();
+        for (int i = 0; i < std::min(c.Sends(), FAKE_SCRIPT_LEN); ++i)
+            ++byCommand[c.fake->requests[i][1]];
+    }
+    const qint64 elapsed = clock.elapsed();
     EXPECT_EQ(byCommand.size(), 3u);
+    // Coarse timers may fire up to 5 % early.
+    for (const auto &[cmd, n] : byCommand) {
+        ASSERT_TRUE(periods.contains(cmd)) << cmd;
+        EXPECT_LE(n, 1 + elapsed * 100 / (95 * periods.at(cmd)))
+            << cmd << " in " << elapsed << " ms";
+    }
 }
 
 } // namespace
