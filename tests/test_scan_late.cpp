@@ -244,6 +244,21 @@ TEST_F(ScanLate, TheEdgeAddressesAreHeardLateAndASilentSecondProbeIsTheEnd)
     EXPECT_EQ(s.requests[8][0], 255);
 }
 
+// A module that answered its probe but not its identity read in time is
+// read again with the late ones, at a slow module's pace, and listed once.
+TEST_F(ScanLate, AnIdentityReadOutOfTimeIsReadAgainSlowly)
+{
+    fake_state &s = Fake();
+    Script(s, {Chars("DIO-"), Silent(), Silent(), Silent(), Chars("DIO-"), Chars("DIO-"),
+               Chars("3232"), Chars("1.07")});
+    const TScanResult r = ScanModules(link_, Plan({3}, {4}));
+    ASSERT_EQ(r.Finds.size(), 1u);
+    EXPECT_EQ(r.Finds[0].Name, "DIO-3232 v.1.07");
+    EXPECT_TRUE(r.Finds[0].Slow);
+    EXPECT_EQ(s.send_count, 8);
+    EXPECT_GT(s.setconfig_args[2], 250) << "at a slow module's pace";
+}
+
 // A library without the Late entry scans as before: no late window, and
 // nothing re-probed.
 TEST_F(ScanLate, ALibraryWithoutLateRepliesScansAsBefore)

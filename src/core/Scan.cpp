@@ -312,6 +312,7 @@ class TScanner
         TScanFind find = NewFind(address, code, tries, status);
         if (status == 0) {
             const TModuleLink module{link_.Kind, handle_, address};
+            bool timedOut = false;
             for (unsigned attempt = 0; attempt <= options_.Retries; ++attempt) {
                 const TModuleResult r = ReadIdentity(module, find.Name, step_);
                 if (r.Outcome == TOutcome::Stopped) {
@@ -320,8 +321,10 @@ class TScanner
                 }
                 if (r.Ok()) {
                     find.Collision = false;
+                    timedOut = false;
                     break;
                 }
+                timedOut = r.Status == Q417_E_TIMEOUT;
                 // Names that begin alike answer the probe cleanly and
                 // collide further on.
                 find.Collision = find.Collision || IsDamaged(r.Status);
@@ -332,6 +335,14 @@ class TScanner
                 // A refusal will not change with another try.
                 if (IsRefusal(r.Status))
                     break;
+            }
+            // A module that answered the probe but whose identity read ran
+            // out of time is slower than the probe's pace allows (or was
+            // answered on a busy machine): its turn comes with the late
+            // ones, where it is read at a slow module's pace.
+            if (timedOut && !slow_ && !find.Collision) {
+                late_[code].push_back({address, lastDuration_});
+                return true;
             }
         }
         result_.Finds.push_back(std::move(find));

@@ -4,6 +4,7 @@
 #include "Qxxx417.h"
 #include "Scan.h"
 #include "SimProcess.h"
+#include "Timing.h"
 #include "q417drv.h"
 
 #include <gtest/gtest.h>
@@ -238,24 +239,32 @@ TEST_F(Scan, EachRateWaitsItsOwnTimeOut)
     TScanOptions o;
     o.Addresses = {0, 1, 2};
     o.BaudCodes = {8, 4};
-    std::vector<TModuleStep> probes;
-    const TScanResult r = ScanModules(link_, o, [&](const TModuleStep &s) {
-        // A reply a loaded machine made late is probed again: not one of
-        // the rate's own probes.
-        if (s.Total == 1 && s.What.starts_with("hledání modulu"))
-            probes.push_back(s);
-        return true;
+    // The empty probes' excess over their time-outs, held to 100 ms for the
+    // fastest of a few scans: a busy machine delays a run now and then, a
+    // time-out of the wrong rate every run. The modules are found in every
+    // run, a reply the machine made late by a second probe.
+    const timing::Runs runs = timing::FastestOf(timing::LongTries, 100ms, [&] {
+        std::vector<TModuleStep> probes;
+        const TScanResult r = ScanModules(link_, o, [&](const TModuleStep &s) {
+            if (s.Total == 1 && s.What.starts_with("hledání modulu"))
+                probes.push_back(s);
+            return true;
+        });
+        EXPECT_EQ(Texts(r),
+                  (std::vector<std::string>{"1:8 DIO-3232 v.1.07", "1:4 DIO-3232 v.1.07"}));
+        EXPECT_EQ(probes.size(), 6u);
+        std::chrono::nanoseconds excess{};
+        for (std::size_t i = 0; i < probes.size(); ++i) {
+            const std::chrono::milliseconds timeout(ProbeTimeoutMs(o, i < 3 ? 8 : 4));
+            if (i % 3 == 1) // address 1 answers
+                continue;
+            EXPECT_EQ(probes[i].Status, Q417_E_TIMEOUT) << i;
+            EXPECT_GE(probes[i].Duration, timeout) << i;
+            excess = std::max(excess, probes[i].Duration - timeout);
+        }
+        return excess;
     });
-    EXPECT_EQ(Texts(r), (std::vector<std::string>{"1:8 DIO-3232 v.1.07", "1:4 DIO-3232 v.1.07"}));
-    ASSERT_EQ(probes.size(), 6u);
-    for (std::size_t i = 0; i < probes.size(); ++i) {
-        const std::chrono::milliseconds timeout(ProbeTimeoutMs(o, i < 3 ? 8 : 4));
-        if (i % 3 == 1) // address 1 answers
-            continue;
-        EXPECT_EQ(probes[i].Status, Q417_E_TIMEOUT) << i;
-        EXPECT_GE(probes[i].Duration, timeout) << i;
-        EXPECT_LT(probes[i].Duration, timeout + 250ms) << i;
-    }
+    EXPECT_LE(runs.fastest, 100ms) << runs;
 }
 
 // Modules that all turn around in 20 ms, on a bus the finder expects 1 ms
