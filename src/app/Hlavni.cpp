@@ -9,6 +9,10 @@
 #include "ProfileFile.h"
 #include "Qxxx417.h"
 #include "StatReg.h"
+#include "Hledani.h"
+#include "Prejimka.h"
+#include "Profil.h"
+#include "Zaznam.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -107,6 +111,16 @@ TForm1::TForm1(QWidget *parent) : QMainWindow(parent)
     OkamDOUT1 = Item(Okamithodnoty1, this, "OkamDOUT1", QStringLiteral("Digitální výstupy"));
     Statusregistr1 = Item(Okamithodnoty1, this, "Statusregistr1", QStringLiteral("Status registr"));
 
+    Nastroje1 = MainMenu1->addMenu(QStringLiteral("&Nástroje"));
+    Nastroje1->setObjectName(QStringLiteral("Nastroje1"));
+    HledatModuly1 = Item(Nastroje1, this, "HledatModuly1", QStringLiteral("&Hledat moduly…"));
+    ProfilKonfigurace1 =
+        Item(Nastroje1, this, "ProfilKonfigurace1", QStringLiteral("&Profil konfigurace…"));
+    PrejimaciZkouska1 =
+        Item(Nastroje1, this, "PrejimaciZkouska1", QStringLiteral("Pře&jímací zkouška…"));
+    ZaznamKomunikace1 =
+        Item(Nastroje1, this, "ZaznamKomunikace1", QStringLiteral("&Záznam komunikace"));
+
     Konec2 = Item(MainMenu1, this, "Konec2", QStringLiteral("&Konec"));
 
     for (QAction *hidden : {NastavAIN1, Kalibracevstup1, OkamAIN2})
@@ -121,6 +135,10 @@ TForm1::TForm1(QWidget *parent) : QMainWindow(parent)
     connect(OkamDIN2, &QAction::triggered, this, &TForm1::OkamDIN2Click);
     connect(OkamDOUT1, &QAction::triggered, this, &TForm1::OkamDOUT1Click);
     connect(Statusregistr1, &QAction::triggered, this, &TForm1::Statusregistr1Click);
+    connect(HledatModuly1, &QAction::triggered, this, &TForm1::HledatModuly1Click);
+    connect(ProfilKonfigurace1, &QAction::triggered, this, &TForm1::ProfilKonfigurace1Click);
+    connect(PrejimaciZkouska1, &QAction::triggered, this, &TForm1::PrejimaciZkouska1Click);
+    connect(ZaznamKomunikace1, &QAction::triggered, this, &TForm1::ZaznamKomunikace1Click);
     connect(Konec2, &QAction::triggered, this, &TForm1::Konec2Click);
 
     // The given sizes are minimums: at their given widths, a long module
@@ -241,6 +259,11 @@ void TForm1::Pipojen1Click()
     if (Data == nullptr)
         return;
     ShowModal<TForm2>();
+    ShowConnection();
+}
+
+void TForm1::ShowConnection()
+{
     panels_[0]->setText(QStringLiteral(" Modul  ") + QString::fromStdString(Data->ModuleName));
     panels_[1]->setText(QStringLiteral(" Adresa  ") + QString::number(Data->Address));
     panels_[2]->setText(QStringLiteral(" Rychlost  ") + QString::number(Data->BaudRate) +
@@ -251,6 +274,37 @@ void TForm1::Pipojen1Click()
         QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
     for (int i = 0; i < 3; ++i)
         panels_[std::size_t(i)]->repaint();
+}
+
+// The finder closes the connection and may open one to a find: the status
+// bar shows the record as after the connection dialog.
+void TForm1::HledatModuly1Click()
+{
+    if (Data == nullptr)
+        return;
+    ShowModal<THledani>();
+    ShowConnection();
+}
+
+void TForm1::ProfilKonfigurace1Click()
+{
+    ShowModal<TProfil>();
+}
+
+void TForm1::PrejimaciZkouska1Click()
+{
+    ShowModal<TPrejimka>();
+}
+
+// One log for the run, modeless: it goes on filling while the other
+// windows are shown modally.
+void TForm1::ZaznamKomunikace1Click()
+{
+    if (log_ == nullptr)
+        log_ = new TZaznam(this);
+    log_->show();
+    log_->raise();
+    log_->activateWindow();
 }
 
 void TForm1::AdresaRychlost1Click()

@@ -11,6 +11,7 @@
 class QAction;
 class QLabel;
 class QMenu;
+class TZaznam;
 
 class TForm1 : public QMainWindow {
     Q_OBJECT
@@ -31,6 +32,12 @@ public:
     QAction *Konec2;
     QAction *OkamDOUT1;
     QAction *Statusregistr1;
+    // The tools: finder, profiles, acceptance test, traffic log.
+    QMenu *Nastroje1;
+    QAction *HledatModuly1;
+    QAction *ProfilKonfigurace1;
+    QAction *PrejimaciZkouska1;
+    QAction *ZaznamKomunikace1;
 
     // The program's one record; null only if it could not be created.
     TData *Data = nullptr;
@@ -51,6 +58,10 @@ public slots:
     void OkamDIN2Click();
     void OkamDOUT1Click();
     void Statusregistr1Click();
+    void HledatModuly1Click();
+    void ProfilKonfigurace1Click();
+    void PrejimaciZkouska1Click();
+    void ZaznamKomunikace1Click();
     void Konec2Click();
 
 protected:
@@ -73,7 +84,11 @@ private:
     // Centres the framed window on its screen.
     void Centre();
 
+    // Shows the module, address and rate of the record in the status bar.
+    void ShowConnection();
+
     std::array<QLabel *, 4> panels_{};
+    TZaznam *log_ = nullptr; // made at its first showing, kept until the end
     bool placed_ = false;
     bool outerSizePending_ = false;
 };

@@ -73,7 +73,10 @@ TEST_F(MainWindow, MenuTreeAndStatusBar)
     TForm1 w;
     EXPECT_EQ(w.windowTitle(), " KORVAL digitální moduly (v.1.04) -  nastavení modulu");
     EXPECT_EQ(Captions(w.menuBar()->actions()),
-              (QStringList{"&Připojení", "&Nastavení", "&Okamžité hodnoty", "&Konec"}));
+              (QStringList{"&Připojení", "&Nastavení", "&Okamžité hodnoty", "&Nástroje", "&Konec"}));
+    EXPECT_EQ(Captions(w.Nastroje1->actions()),
+              (QStringList{"&Hledat moduly…", "&Profil konfigurace…", "Pře&jímací zkouška…",
+                           "&Záznam komunikace"}));
     EXPECT_EQ(w.Pipojen1->menu(), nullptr);
     EXPECT_EQ(w.Konec2->menu(), nullptr);
     EXPECT_EQ(Captions(w.Nastaven1->actions()),

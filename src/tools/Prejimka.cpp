@@ -1,0 +1,7 @@
+#include "Prejimka.h"
+
+TPrejimka::TPrejimka(QWidget *owner) : QDialog(owner)
+{
+    setObjectName(QStringLiteral("Prejimka"));
+    setWindowTitle(QStringLiteral("Přejímací zkouška"));
+}
