@@ -201,6 +201,8 @@ TEST_F(ScanLate, FirstAndStopCountTheSecondProbesToo)
     one.Addresses = {5};
     one.BaudCodes = {4};
     EXPECT_EQ(ScanTimeoutTotal(one), 127ms);
+    one.Addresses.clear();
+    EXPECT_EQ(ScanTimeoutTotal(one), 0ms) << "no probe, no window";
 }
 
 // A damaged reply followed by a lost one is still somebody at the address:
@@ -257,6 +259,35 @@ TEST_F(ScanLate, AnIdentityReadOutOfTimeIsReadAgainSlowly)
     EXPECT_TRUE(r.Finds[0].Slow);
     EXPECT_EQ(s.send_count, 8);
     EXPECT_GT(s.setconfig_args[2], 250) << "at a slow module's pace";
+
+    // One whose identity read came back damaged is a collision, whatever
+    // its last try did: listed at once, not read again.
+    fake_state &t = Fake();
+    Script(t, {Chars("DIO-"), Damaged(), Silent(), Silent()});
+    const TScanResult c = ScanModules(link_, Plan({3}, {4}));
+    ASSERT_EQ(c.Finds.size(), 1u);
+    EXPECT_TRUE(c.Finds[0].Collision);
+    EXPECT_FALSE(c.Finds[0].Slow);
+    EXPECT_EQ(t.send_count, 4);
+}
+
+// A library that claims more late replies than its array holds is read no
+// further than the array.
+TEST_F(ScanLate, ALibraryClaimingTooManyLateRepliesIsCut)
+{
+    fake_state &s = Fake();
+    s.late_claim = 1000;
+    DrvSetLibraryDirectory(Fakes / "late");
+    int32_t handle = 0;
+    ASSERT_EQ(DrvInit(ifPci, handle, TInitParams{}), 0);
+    TDataArray rq{};
+    int32_t x = 0, status = 0;
+    TDataArray rp{};
+    DrvSend(ifPci, handle, rq, rp, x, status);
+    std::vector<TLateReply> got;
+    EXPECT_EQ(DrvLate(ifPci, handle, 0, got), 0);
+    EXPECT_EQ(got.size(), std::size_t(Q417_LATE_MAX));
+    DrvDone(ifPci, handle);
 }
 
 // A library without the Late entry scans as before: no late window, and

@@ -246,8 +246,6 @@ class TScanner
             }
         }
         slow_ = false;
-        // The next rate opens its own fast connection.
-        Close();
         return true;
     }
 

@@ -549,7 +549,7 @@ TEST(KorvalctlScanLate, ModulesThatAnswerLateAreFoundAndSaySo)
         << rows[2];
 
     std::vector<std::string> json = args;
-    json.push_back("--json");
+    json.insert(json.end(), {"--json", "--csv", dir.Path() + "/finds.csv"});
     const Result j = Invoke(json);
     ASSERT_EQ(j.exit, 0) << j.err;
     const Json doc = Json::parse(j.out);
@@ -559,6 +559,19 @@ TEST(KorvalctlScanLate, ModulesThatAnswerLateAreFoundAndSaySo)
         EXPECT_GE(f["reply_ms"].get<double>(), 20.0) << f;
     }
     EXPECT_EQ(doc["plan"]["late_window_ms"], 100.0);
+    std::ifstream csv(dir.Path() + "/finds.csv");
+    std::string header, row;
+    std::getline(csv, header);
+    ASSERT_TRUE(std::getline(csv, row));
+    EXPECT_TRUE(std::regex_match(row, std::regex("5,9600,4,DIO-3232 v.1.07,0,1,0,1,[0-9.]+")))
+        << row;
+
+    // Without the window the plan says so.
+    std::vector<std::string> none = args;
+    none.insert(none.end(), {"--json", "--late-window", "0", "--addresses", "20-21"});
+    const Result n = Invoke(none);
+    EXPECT_EQ(n.exit, 4) << n.err;
+    EXPECT_EQ(Json::parse(n.out)["plan"]["late_window_ms"], 0.0);
 }
 
 struct BadUsage {

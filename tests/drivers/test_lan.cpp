@@ -273,6 +273,10 @@ TEST(LanExchange, ADamagedLateReplyIsDiscardedBeforeTheNextRequest)
     conv.join();
     EXPECT_EQ(a.status, 0);
     EXPECT_EQ(a.d, (std::array<uint8_t, 4>{0x11, 0x11, 0x11, 0x11}));
+    // It still told that module 1 is there, only slow.
+    const std::vector<TLateReply> late = s.Late(0);
+    ASSERT_EQ(late.size(), 1u);
+    EXPECT_EQ(late[0].Address, 1);
 }
 
 // A datagram is one frame: the awaited reply with a byte after it is not

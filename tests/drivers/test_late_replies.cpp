@@ -73,4 +73,25 @@ TEST(LateReplies, AWholeReplyIsLateOnceForAnUnansweredRequest)
     EXPECT_EQ(r.after, 30ms);
 }
 
+// What a host has not asked for is kept up to the newest 256; a seq that
+// comes round again belongs to its new request.
+TEST(LateReplies, TheNewestAreKeptAndASeqUsedAgainIsTheNewRequests)
+{
+    drv::LateReplies l;
+    const Clock::time_point t0 = Clock::now();
+    for (int i = 0; i < 300; ++i) {
+        l.Sent(Request(uint8_t(i), uint8_t(i % 200)), 9600, t0);
+        EXPECT_TRUE(l.Heard(wire::Reply{uint8_t(i), uint8_t(i % 200), 0, 0, {}}, t0 + 1ms));
+    }
+    ASSERT_EQ(l.Size(), drv::LateReplies::Kept);
+    EXPECT_EQ(l.Take().address, 300 - 256) << "the oldest went first";
+
+    drv::LateReplies wrap;
+    wrap.Sent(Request(7, 5), 9600, t0);
+    wrap.Sent(Request(7, 9), 19200, t0 + 1ms); // 256 requests later, unanswered before
+    EXPECT_FALSE(wrap.Heard(wire::Reply{7, 5, 0, 0, {}}, t0 + 2ms));
+    EXPECT_TRUE(wrap.Heard(wire::Reply{7, 9, 0, 0, {}}, t0 + 2ms));
+    EXPECT_EQ(wrap.Take().rate, 19200);
+}
+
 } // namespace

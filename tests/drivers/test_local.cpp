@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <thread>
 
 namespace {
 
@@ -223,6 +224,25 @@ TEST_F(InProcessTiming, AReplyTooLateForTheTimeOutArrivesWhenTheBusWouldHaveCarr
     ASSERT_EQ(s_.Configure(9600, 200), 0);
     EXPECT_EQ(s_.Call(1, CmdReadIdentity, 0).status, 0);
     EXPECT_TRUE(s_.Late(0).empty()) << "a reply taken is not late";
+
+    // More than one call's records: 40 late replies come in three calls,
+    // none lost.
+    ASSERT_NO_FATAL_FAILURE(Open("real", "60"));
+    ASSERT_EQ(s_.Configure(9600, 1), 0);
+    for (int i = 0; i < 40; ++i)
+        EXPECT_EQ(s_.Call(1, CmdReadIdentity, 0).status, Q417_E_TIMEOUT);
+    // The model's clock is the wall clock: once 85 ms have passed, all 40
+    // have arrived.
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(s_.Late(0).size(), std::size_t(Q417_LATE_MAX));
+    EXPECT_EQ(s_.Late(0).size(), 40u - Q417_LATE_MAX);
+
+    // Listening ends when its wait does, also with a reply on its way.
+    ASSERT_NO_FATAL_FAILURE(Open("real", "1000"));
+    ASSERT_EQ(s_.Configure(9600, 1), 0);
+    EXPECT_EQ(s_.Call(1, CmdReadIdentity, 0).status, Q417_E_TIMEOUT);
+    took = Took([&] { EXPECT_TRUE(s_.Late(10).empty()); });
+    EXPECT_LT(took, 500ms) << "the reply is a second away";
 }
 
 // The binding hands the guard to kinds 0..3 after Init: one out of range

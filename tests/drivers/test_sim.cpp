@@ -298,6 +298,16 @@ TEST_P(Simulated, AReplyAfterTheTimeOutIsALateReplyOfItsAddress)
     EXPECT_EQ(late[0].Rate, 9600u);
     EXPECT_GE(late[0].After, 80ms) << "the module's turnaround is part of it";
     EXPECT_TRUE(s_.Late(0).empty()) << "handed over once";
+
+    // Without waiting, the call still takes in what has come meanwhile.
+    EXPECT_EQ(s_.Call(5, CmdReadIdentity, 0).status, Q417_E_TIMEOUT);
+    for (int i = 0; i < 500 && late.size() < 2; ++i) {
+        std::this_thread::sleep_for(10ms);
+        for (const TLateReply &r : s_.Late(0))
+            late.push_back(r);
+    }
+    ASSERT_EQ(late.size(), 2u);
+    EXPECT_EQ(late[1].Address, 5);
 }
 
 // A late reply that comes while another exchange waits for its own is kept

@@ -82,6 +82,9 @@ struct fake_state {
     int32_t late_given;
     int32_t late_calls;
     int32_t late_waits[FAKE_SCRIPT_LEN];
+    /* Above 0: Late writes this many records, past the array's end (a
+     * faulty library); at most 1300, what the binding's spare room holds. */
+    int32_t late_claim;
 };
 
 #define FAKE_FILL(i) (0x4000 + (i))

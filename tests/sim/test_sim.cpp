@@ -313,6 +313,8 @@ TEST(SimOptions, BadValuesExitWithCode2)
         {"--stuck", "DIN32=1"},  {"--stuck", "DOUT1=2"},   {"--stuck", "DIN1"},
         {"--swap", "3,3"},       {"--swap", "3"},          {"--swap", "1,2", "--inputs", "pattern"},
         {"--stuck", "DOUT7=1", "--stuck", "DOUT7=0"},
+        {"--module", "1:4:"},    {"--module", "1:4::"},    {"--module", "1:4::1001"},
+        {"--module", "1:4:DIO-3232:x"},
     };
     for (const auto &args : bad) {
         SimProcess sim = StartSim(args);
@@ -323,8 +325,25 @@ TEST(SimOptions, BadValuesExitWithCode2)
     // The same parser takes what is well formed.
     SimProcess good = StartSim({"--module", "1:8", "--delay", "2.5:10", "--inputs", "fixed:0xff",
                                 "--timing", "real", "--turnaround", "0", "--module", "1:4",
-                                "--module", "1:4:DIO-3232", "--module", "1:4:dio-3232"});
+                                "--module", "1:4:DIO-3232", "--module", "1:4:dio-3232",
+                                "--module", "2:4::40", "--module", "3:4:SLOW-003:0"});
     EXPECT_TRUE(good.Ready()) << good.Failure();
+    ASSERT_GE(good.StartLines().size(), 6u);
+    EXPECT_EQ(good.StartLines()[4], "module 2 baud 4 name DIO-3232 version 1.07 turnaround 40");
+    EXPECT_EQ(good.StartLines()[5], "module 3 baud 4 name SLOW-003 version 1.07 turnaround 0");
+}
+
+// Modules of their own turnarounds that collide answer together after the
+// slowest one's, also without wire time.
+TEST(SimCollision, CollidingSlowModulesAnswerAfterTheSlowestTurnaround)
+{
+    SimProcess sim = StartSim({"--module", "1:4:ALPHA-01:10", "--module", "1:4:BRAVO-02:60"});
+    ASSERT_TRUE(sim.Ready());
+    const Endpoint udp = Endpoint::Udp(sim.UdpPort());
+    const auto sent = std::chrono::steady_clock::now();
+    udp.Send(Identity(1, 1));
+    EXPECT_FALSE(udp.Receive(ReplyWait).empty());
+    EXPECT_GE(std::chrono::steady_clock::now() - sent, 60ms);
 }
 
 // Two modules at address 1 and 9600 Bd with names that differ in sub 0: the
