@@ -2,7 +2,7 @@
 // the program shows them; element-wise Windows-1250 on the way out.
 #include "Driver.h"
 
-#include "Text.h"
+#include "CodePage.h"
 #include "q417drv.h"
 
 #include <algorithm>

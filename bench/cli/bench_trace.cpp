@@ -6,7 +6,7 @@
 #include "Module.h"
 #include "Qxxx417.h"
 #include "SimProcess.h"
-#include "Trace.h"
+#include "TraceFile.h"
 #include "q417drv.h"
 
 #include "BenchReport.h"

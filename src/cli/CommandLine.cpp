@@ -1,5 +1,6 @@
 #include "CommandLine.h"
 
+#include "ConfigText.h"
 #include "Module.h"
 #include "Scan.h"
 #include "Text.h"
@@ -140,20 +141,6 @@ bool IsIpv4(std::string_view text)
     return parts == 4;
 }
 
-// Left-aligned in `width` characters; Czech letters take two bytes.
-std::string Pad(std::string_view text, std::size_t width)
-{
-    const std::size_t length = Utf8Length(text);
-    return std::string(text) + std::string(length < width ? width - length : 1, ' ');
-}
-
-std::string HexText(uint32_t word)
-{
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%08X", word);
-    return text;
-}
-
 // "0x0000000F", "0,3,5-7" or "none".
 uint32_t OutputsValue(std::string_view text)
 {
@@ -184,21 +171,6 @@ std::vector<uint8_t> AddressList(std::string_view option, std::string_view text)
             addresses.push_back(uint8_t(a));
     }
     return addresses;
-}
-
-std::string AddressListText(const std::vector<uint8_t> &addresses)
-{
-    std::string text;
-    for (std::size_t i = 0; i < addresses.size();) {
-        std::size_t j = i;
-        while (j + 1 < addresses.size() && addresses[j + 1] == addresses[j] + 1)
-            ++j;
-        text += (text.empty() ? "" : ",") + std::to_string(addresses[i]);
-        if (j > i)
-            text += "-" + std::to_string(addresses[j]);
-        i = j + 1;
-    }
-    return text;
 }
 
 std::vector<uint8_t> BaudCodeList(std::string_view option, std::string_view text)
@@ -253,20 +225,6 @@ std::chrono::microseconds Milliseconds(std::string_view option, std::string_view
 
 // ---- config set -----------------------------------------------------------
 
-const std::array<TSetting, 3> Settings = {{
-    {"din-negation", "Negace DIN", offsetof(TModuleConfig, DinNegation)},
-    {"dout-negation", "Negace DOUT", offsetof(TModuleConfig, DoutNegation)},
-    {"dout-init", "Počáteční stav DOUT", offsetof(TModuleConfig, DoutInitState)},
-}};
-
-uint32_t SettingWord(const TModuleConfig &c, const TSetting &s)
-{
-    uint32_t word = 0;
-    for (std::size_t n = 0; n < 4; ++n)
-        word |= uint32_t(ConfigByte(c, s.Byte + n)) << (8 * n);
-    return word;
-}
-
 std::vector<TChange> ParseChanges(const std::vector<std::string> &items)
 {
     const std::string keys = " Klíče: address=0..255, baud=RATE, din-negation.C=0|1, "
@@ -292,8 +250,8 @@ std::vector<TChange> ParseChanges(const std::vector<std::string> &items)
         }
         const std::size_t dot = key.find('.');
         const std::string name = key.substr(0, dot);
-        const TSetting *setting = nullptr;
-        for (const TSetting &s : Settings) {
+        const TChannelSetting *setting = nullptr;
+        for (const TChannelSetting &s : ChannelSettings) {
             if (name == s.Key)
                 setting = &s;
         }
@@ -312,40 +270,6 @@ std::vector<TChange> ParseChanges(const std::vector<std::string> &items)
         changes.push_back({setting->Byte + channel / 8, mask, uint8_t(bit != 0 ? mask : 0)});
     }
     return changes;
-}
-
-std::string RegisterText(const TRegisterStep &r)
-{
-    if (r.Byte == offsetof(TModuleConfig, Address))
-        return "adresa";
-    if (r.Byte == offsetof(TModuleConfig, BaudCode))
-        return "rychlost";
-    for (const TSetting &s : Settings) {
-        if (r.Byte >= s.Byte && r.Byte < s.Byte + 4) {
-            const std::size_t n = r.Byte - s.Byte;
-            return std::string(s.Text) + " " + std::to_string(8 * n) + "-" +
-                   std::to_string(8 * n + 7);
-        }
-    }
-    return "?";
-}
-
-std::string RegisterValueText(const TRegisterStep &r, uint8_t value)
-{
-    if (r.Byte == offsetof(TModuleConfig, BaudCode)) {
-        if (value < BaudCodeCount)
-            return std::to_string(value) + " (" + std::to_string(BaudCodeToRate(value)) + " Bd)";
-        return std::to_string(value) + " (neznámý kód)";
-    }
-    if (r.Byte == offsetof(TModuleConfig, Address))
-        return std::to_string(value);
-    // Binary as people read it, the most significant bit (the group's
-    // highest channel) on the left: 127 is 01111111.
-    char bits[9];
-    for (int b = 0; b < 8; ++b)
-        bits[7 - b] = (value >> b) & 1u ? '1' : '0';
-    bits[8] = '\0';
-    return std::to_string(value) + " (" + bits + ")";
 }
 
 namespace

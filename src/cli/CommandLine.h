@@ -4,12 +4,12 @@
 // message naming the option and the accepted range.
 #pragma once
 
+#include "ConfigText.h"
 #include "Module.h"
 #include "Text.h"
 
 #include <CLI/CLI.hpp>
 
-#include <array>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -76,8 +76,6 @@ uint16_t IsaBase(std::string_view text);
 // Addresses 0..255 as "1-32,100": ascending, each once, whatever the
 // order and overlaps typed.
 std::vector<uint8_t> AddressList(std::string_view option, std::string_view text);
-// Ascending addresses as the shortest such list ("0-255", "1-32,100").
-std::string AddressListText(const std::vector<uint8_t> &addresses);
 // Rates as "9600,19200", as baud codes in the order typed, each once.
 std::vector<uint8_t> BaudCodeList(std::string_view option, std::string_view text);
 // Milliseconds with up to three decimals ("2", "0.5", "0,5"), within
@@ -92,17 +90,6 @@ bool IsIpv4(std::string_view text);
 // An outputs word: "0x0000000F", a channel list "0,3,5-7", or "none".
 uint32_t OutputsValue(std::string_view text);
 
-// The channel settings in the order of the configuration image.
-struct TSetting {
-    const char *Key;  // as config set and the JSON name it
-    const char *Text; // Czech
-    std::size_t Byte; // first of its four configuration bytes
-};
-extern const std::array<TSetting, 3> Settings;
-
-// The four bytes of a setting, channel n as bit n.
-uint32_t SettingWord(const TModuleConfig &c, const TSetting &s);
-
 // Part of a configuration byte that config set changes.
 struct TChange {
     std::size_t Byte;
@@ -113,13 +100,9 @@ struct TChange {
 // config set's KEY=VALUE items, in their order (a later item wins).
 std::vector<TChange> ParseChanges(const std::vector<std::string> &items);
 
-// A configuration register as the tables name it, and a value of it.
-std::string RegisterText(const TRegisterStep &r);
-std::string RegisterValueText(const TRegisterStep &r, uint8_t value);
-
-// Left-aligned in `width` characters (code points), at least one blank after.
-std::string Pad(std::string_view text, std::size_t width);
-// "0x0000000F".
-std::string HexText(uint32_t word);
+// The registers' texts are the core's (ConfigText.h), which the windows
+// show too.
+using ::RegisterText;
+using ::RegisterValueText;
 
 } // namespace cli

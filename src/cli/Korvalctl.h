@@ -3,20 +3,12 @@
 // line to its exit code; results go to `Out`, messages to `Err`.
 #pragma once
 
+#include "ExitCodes.h"
+
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <functional>
-
-// Exit codes; a script learns what happened from these alone.
-enum TExitCode : int {
-    ExitOk = 0,
-    ExitModule = 1,        // a driver or module error, or a file that could not be saved
-    ExitUsage = 2,         // bad command line: nothing was sent to the module
-    ExitMismatch = 3,      // a register read back other than written
-    ExitNotFound = 4,      // scan: every probe made, no module answered
-    ExitInterrupted = 130, // Ctrl+C cut short work that had an end (walk --count, a write, scan)
-};
 
 struct TCliEnvironment {
     // Where the driver libraries are looked for first and where the

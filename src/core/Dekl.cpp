@@ -5,6 +5,8 @@
 #include "Text.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <iterator>
 #include <string_view>
 
 namespace
@@ -31,7 +33,38 @@ constexpr std::string_view NoInterface = "jkl";
 constexpr std::string_view InterfaceNames[] = {"COMx", "PCI-417", "PCI-1417", "USB-1417",
                                                "LX-1417"};
 
+const char *const InterfaceKeys[] = {"com", "isa", "pci", "usb", "lan"};
+const char *const InterfaceTexts[] = {"Standardní COMx", "ISA karta PCI-417", "PCI karta PCI-1417",
+                                      "USB konvertor USB-1417", "LAN konvertor LX-1417"};
+
 } // namespace
+
+const char *InterfaceKey(uint8_t kind)
+{
+    return kind < std::size(InterfaceKeys) ? InterfaceKeys[kind] : nullptr;
+}
+
+std::string InterfaceText(const TData &D)
+{
+    if (D.Kind >= std::size(InterfaceTexts))
+        return {};
+    std::string text = InterfaceTexts[D.Kind];
+    char detail[64] = "";
+    switch (D.Kind) {
+    case ifCom:
+        std::snprintf(detail, sizeof detail, ", COM%u", unsigned(D.ComPort));
+        break;
+    case ifIsa:
+        std::snprintf(detail, sizeof detail, ", báze %03Xh", unsigned(D.BaseAddress));
+        break;
+    case ifLan:
+        std::snprintf(detail, sizeof detail, ", %s:%u", D.IpAddress.c_str(), unsigned(D.UdpPort));
+        break;
+    default:
+        break;
+    }
+    return text + detail;
+}
 
 TModuleConfig ModuleConfigDefaults()
 {

@@ -11,6 +11,10 @@
 // Interface kinds; TData::Kind holds one.
 enum : uint8_t { ifCom = 0, ifIsa = 1, ifPci = 2, ifUsb = 3, ifLan = 4 };
 
+// A kind's short name: "com", "isa", "pci", "usb", "lan", as korvalctl's
+// --interface, its JSON and the exchange trace write it; null past ifLan.
+const char *InterfaceKey(uint8_t kind);
+
 // Image of a module's configuration registers. Its byte layout is the
 // register image the configuration dialogs work on, so it must stay packed.
 struct TModuleConfig {
@@ -109,6 +113,11 @@ bool LoadConnection(TData *D, const SettingsFiles &files);
 bool SaveConnection(TData *D);
 bool SaveConnection(TData *D, const std::filesystem::path &file);
 bool SaveConnection(TData *D, const SettingsFiles &files);
+
+// The connection as a person reads it, on a page or a line: the
+// interface's name and its port, base or converter ("LAN konvertor
+// LX-1417, 127.0.0.1:5000", "Standardní COMx, COM1"); empty past ifLan.
+std::string InterfaceText(const TData &D);
 
 // Text held in a data array, ending at the first 0 from element 1 on.
 void DataArrayToStr(TDataArray A, std::string &S);

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <ctime>
 #include <filesystem>
 #include <functional>
 #include <optional>
@@ -93,5 +94,10 @@ std::filesystem::path UserConfigDirectory();
 // Sleep of the length in whole milliseconds, rounded up, which ends on the
 // system's timer tick.
 void Pause(std::chrono::microseconds length);
+
+// `t` broken down in local time or in UTC, as the C library's reentrant
+// forms give it (localtime_r, localtime_s); false when it cannot.
+bool LocalTime(std::time_t t, std::tm &parts);
+bool UtcTime(std::time_t t, std::tm &parts);
 
 } // namespace platform

@@ -368,4 +368,14 @@ void Pause(std::chrono::microseconds length)
     }
 }
 
+bool LocalTime(std::time_t t, std::tm &parts)
+{
+    return ::localtime_r(&t, &parts) != nullptr;
+}
+
+bool UtcTime(std::time_t t, std::tm &parts)
+{
+    return ::gmtime_r(&t, &parts) != nullptr;
+}
+
 } // namespace platform

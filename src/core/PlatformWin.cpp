@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <ctime>
 #include <optional>
 #include <string>
 #include <vector>
@@ -292,6 +293,16 @@ void Pause(std::chrono::microseconds length)
     if (length <= std::chrono::microseconds::zero())
         return;
     Sleep(DWORD((length.count() + 999) / 1000));
+}
+
+bool LocalTime(std::time_t t, std::tm &parts)
+{
+    return ::localtime_s(&parts, &t) == 0;
+}
+
+bool UtcTime(std::time_t t, std::tm &parts)
+{
+    return ::gmtime_s(&parts, &t) == 0;
 }
 
 } // namespace platform

@@ -1,25 +1,16 @@
 // Text rules shared by the settings file, the driver text arrays and the
-// dialogs: the Windows-1250 code page the modules and settings files use,
-// and the one text-to-integer rule.
+// dialogs: the Windows-1250 code page the modules and settings files use
+// (CodePage.h, with the drivers), the one text-to-integer rule, and the
+// pieces every front end's texts are made of.
 #pragma once
 
+#include "CodePage.h"
+
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
-
-// Windows-1250 bytes to UTF-8. Every byte maps to one character; the five
-// bytes the code page leaves undefined map to the C1 controls of the same
-// value, so that any byte string survives a round trip.
-std::string Cp1250ToUtf8(std::string_view bytes);
-
-// UTF-8 to Windows-1250 bytes. A character the code page cannot hold, and
-// every byte of a malformed UTF-8 sequence, becomes '?'.
-std::string Utf8ToCp1250(std::string_view text);
-
-// Number of characters (code points) in a UTF-8 text; a malformed byte
-// counts as one character.
-std::size_t Utf8Length(std::string_view text);
 
 // Text to a 32-bit integer: leading blanks, an optional sign, then either
 // decimal digits that fit a signed 32-bit integer, or one to eight
@@ -46,3 +37,13 @@ std::string Quoted(std::string_view text);
 // join ("ve 4" – ve čtyřech, "ve 200" – ve dvou stech), otherwise "v"
 // ("v 5" – v pěti, "v 66" – v šedesáti šesti). Returns "ve 4", "v 5".
 std::string InCount(uint64_t count);
+
+// Left-aligned in `width` characters (code points), at least one blank
+// after: a table's cell.
+std::string Pad(std::string_view text, std::size_t width);
+
+// "0x0000000F".
+std::string HexText(uint32_t word);
+
+// `value` with `decimals` decimals and the decimal comma Czech writes: "0,12".
+std::string DecimalText(double value, int decimals);

@@ -4,6 +4,7 @@
 #include "FakeCommands.h"
 #include "OnTerminal.h"
 #include "Qxxx417.h"
+#include "IoTestText.h"
 #include "Report.h"
 #include "SimProcess.h"
 
@@ -252,9 +253,9 @@ TEST(AcceptanceReport, EscapesTheModulesTextsAndStaysWellFormed)
     for (int n = 0; n < 32; ++n)
         r.Channels[std::size_t(n)].Channel = n;
     r.Channels[3].Fault = TChannelFault::Untested;
-    cli::TReportPage page;
+    TReportPage page;
     page.Module = "<b>A&B \"x\" 'y'</b>";
-    const std::string html = cli::AcceptanceHtml(page, r);
+    const std::string html = AcceptanceHtml(page, r);
     EXPECT_TRUE(WellFormed(html));
     EXPECT_EQ(html.find("<b>"), std::string::npos);
     EXPECT_NE(html.find("&lt;b&gt;A&amp;B &quot;x&quot; &#39;y&#39;&lt;/b&gt;"), std::string::npos);
@@ -274,12 +275,12 @@ TEST(AcceptanceReport, TextsAndPageNameEachChannelsFaultAndTheRun)
     r.StepsPlanned = r.Steps.size();
     r.OutputsOff = true;
     r.Channels = IoTestVerdicts(r.Steps, 0, 0, true);
-    EXPECT_EQ(cli::FaultText(r.Channels[30]), "sleduje DOUT31");
-    EXPECT_EQ(cli::FaultText(r.Channels[31]), "sleduje DOUT30");
-    EXPECT_EQ(cli::SeenText(r.Channels[7], r),
+    EXPECT_EQ(FaultText(r.Channels[30]), "sleduje DOUT31");
+    EXPECT_EQ(FaultText(r.Channels[31]), "sleduje DOUT30");
+    EXPECT_EQ(SeenText(r.Channels[7], r),
               "chybně v 1 z 66 kroků, poprvé v kroku 41: zapsáno 0xFFFFFEFF, očekáváno 1, čteno 0");
-    EXPECT_STREQ(cli::VerdictText(r), "NEVYHOVUJE");
-    const std::string html = cli::AcceptanceHtml({}, r);
+    EXPECT_STREQ(VerdictText(r), "NEVYHOVUJE");
+    const std::string html = AcceptanceHtml({}, r);
     EXPECT_NE(html.find("<tr><td>0</td><td class=\"ok\">v pořádku</td>"), std::string::npos);
     EXPECT_NE(html.find("<tr><td>7</td><td class=\"bad\">nesouhlasí</td>"), std::string::npos);
     EXPECT_NE(html.find("<th>Výstupy na konci</th><td>vypnuty</td>"), std::string::npos);
@@ -289,9 +290,9 @@ TEST(AcceptanceReport, TextsAndPageNameEachChannelsFaultAndTheRun)
     r.Steps.resize(10);
     r.OutputsOff = false;
     r.Channels = IoTestVerdicts(r.Steps, 0, 0, false);
-    EXPECT_STREQ(cli::VerdictText(r), "NEDOKONČENO");
-    EXPECT_EQ(cli::SeenText(r.Channels[0], r), "bez chyby v 10 z 66 kroků; test nedokončen");
-    const std::string cut = cli::AcceptanceHtml({}, r);
+    EXPECT_STREQ(VerdictText(r), "NEDOKONČENO");
+    EXPECT_EQ(SeenText(r.Channels[0], r), "bez chyby v 10 z 66 kroků; test nedokončen");
+    const std::string cut = AcceptanceHtml({}, r);
     EXPECT_NE(cut.find("<th>Kroky</th><td>10 z 66</td>"), std::string::npos);
     EXPECT_NE(cut.find("<th>Výstupy na konci</th><td>vypnutí se nepodařilo</td>"),
               std::string::npos);

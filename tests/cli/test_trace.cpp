@@ -1,4 +1,4 @@
-#include "Trace.h"
+#include "TraceFile.h"
 
 #include "Qxxx417.h"
 #include "Text.h"

@@ -1,18 +1,16 @@
 #include "Trace.h"
 
+#include "Platform.h"
 #include "Text.h"
 
 #include <algorithm>
 #include <charconv>
 #include <cstring>
+#include <ctime>
 #include <string_view>
-
-#include <unistd.h>
 
 namespace
 {
-
-const char *const InterfaceNames[] = {"com", "isa", "pci", "usb", "lan"};
 
 // The widest status text of a good exchange ("V pořádku"), so that the
 // meanings of good exchanges start in one column.
@@ -54,8 +52,8 @@ void PutDuration(std::string &s, std::chrono::nanoseconds d, std::size_t width)
 
 void PutInterface(std::string &s, uint8_t kind)
 {
-    if (kind < std::size(InterfaceNames))
-        s += InterfaceNames[kind];
+    if (const char *key = InterfaceKey(kind))
+        s += key;
     else
         PutUnsigned(s, kind, 3);
 }
@@ -178,7 +176,7 @@ void TTraceClock::Format(std::chrono::system_clock::time_point t, char *out)
     if (second != second_) {
         std::tm tm{};
         const std::time_t whole = std::time_t(second);
-        if (localtime_r(&whole, &tm) == nullptr ||
+        if (!platform::LocalTime(whole, tm) ||
             std::strftime(seconds_, sizeof seconds_, "%Y-%m-%d %H:%M:%S", &tm) != 19)
             std::memcpy(seconds_, "0000-00-00 00:00:00", sizeof seconds_);
         second_ = second;
@@ -204,48 +202,4 @@ void AppendTraceLine(std::string &line, TTraceFormat format, TTraceClock &clock,
         AppendCsv(line, clock, link, step, statusText);
     else
         AppendText(line, clock, link, step, statusText);
-}
-
-TTrace::TTrace(std::FILE *out, TTraceFormat format)
-    : out_(out), format_(format), terminal_(::isatty(::fileno(out)) != 0),
-      lineByLine_(terminal_ || out == stdout || out == stderr)
-{
-    // A line is rarely above 300 bytes: room for the block and the line that
-    // completes it.
-    pending_.reserve(BlockSize + 1024);
-    if (format_ == TTraceFormat::Csv) {
-        pending_ += TraceCsvHeader();
-        Write();
-    }
-}
-
-TTrace::~TTrace()
-{
-    Flush();
-}
-
-void TTrace::Exchange(const TModuleLink &link, const TModuleStep &step,
-                      const std::string &statusText)
-{
-    AppendTraceLine(pending_, format_, clock_, link, step, statusText);
-    Write();
-}
-
-void TTrace::Flush()
-{
-    if (!pending_.empty()) {
-        std::fwrite(pending_.data(), 1, pending_.size(), out_);
-        pending_.clear();
-    }
-    std::fflush(out_);
-}
-
-void TTrace::Write()
-{
-    if (!lineByLine_ && pending_.size() < BlockSize)
-        return;
-    std::fwrite(pending_.data(), 1, pending_.size(), out_);
-    pending_.clear();
-    if (terminal_)
-        std::fflush(out_);
 }
