@@ -88,4 +88,6 @@ bool IsTerminal(std::FILE *stream)
     return fd >= 0 && ::isatty(fd) == 1;
 }
 
+void PrepareConsole() {}
+
 } // namespace cli

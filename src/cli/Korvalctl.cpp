@@ -122,5 +122,6 @@ int KorvalctlMain(int argc, const char *const *argv)
 {
     TCliEnvironment env;
     env.ProgramDirectory = platform::ExecutableDirectory();
+    cli::PrepareConsole();
     return RunKorvalctl(argc, argv, env);
 }
