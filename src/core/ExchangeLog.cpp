@@ -56,10 +56,14 @@ void TExchangeRing::Push(const TExchangeRecord &record)
 {
     if (size_ < capacity_) {
         const std::size_t at = (head_ + size_) % capacity_;
-        if (at < records_.size())
+        if (at < records_.size()) {
             records_[at] = record;
-        else
+        } else {
+            // Exactly the capacity, not the vector's doubling past it.
+            if (records_.capacity() == 0)
+                records_.reserve(capacity_);
             records_.push_back(record);
+        }
         ++size_;
         return;
     }

@@ -127,13 +127,24 @@ TZaznam::TZaznam(QWidget *owner, std::size_t capacity)
     connect(Timer1, &QTimer::timeout, this, &TZaznam::Timer1Timer);
     Timer1->start();
 
-    AddExchangeObserver(&log_);
+    SetListening(true);
     ShowCount();
 }
 
 TZaznam::~TZaznam()
 {
-    RemoveExchangeObserver(&log_);
+    SetListening(false);
+}
+
+void TZaznam::SetListening(bool on)
+{
+    if (on == listening_)
+        return;
+    listening_ = on;
+    if (on)
+        AddExchangeObserver(&log_);
+    else
+        RemoveExchangeObserver(&log_);
 }
 
 void TZaznam::Button1Click()
@@ -230,5 +241,7 @@ void TZaznam::ShowCount()
                        .arg(Grouped(ring_.Size()));
     if (log_.Paused())
         text += QStringLiteral(" (pozastaveno)");
-    StatusBar1->SetText(text);
+    // Several times a second while exchanges flow: painted with the window,
+    // not at once as an exchange's outcome is.
+    StatusBar1->Panel()->setText(text);
 }

@@ -51,6 +51,10 @@ public:
     void Button3Click();
     void Timer1Timer();
 
+    // The window hears the exchange hook from its creation; off, it keeps
+    // what it has and hears nothing (for measuring what listening costs).
+    void SetListening(bool on);
+
     // The ring's records; a line per record, formatted as the trace.
     const TExchangeRing &Ring() const { return ring_; }
     // All kept lines in `format`, with the CSV header first, as korvalctl
@@ -61,6 +65,7 @@ private:
     void ShowCount();
 
     TExchangeLog log_;
+    bool listening_ = false;
     TExchangeRing ring_;
     std::vector<TExchangeRecord> batch_;
     TZaznamModel *model_;
