@@ -8,8 +8,9 @@
 #include <QFileDialog>
 #include <QFontDatabase>
 #include <QHBoxLayout>
+#include <QHeaderView>
 #include <QLabel>
-#include <QListView>
+#include <QTableView>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTimer>
@@ -29,7 +30,7 @@ QString Grouped(std::size_t n)
 
 } // namespace
 
-// The ring as rows of trace text, formatted when a view asks for a row.
+// The ring as rows of trace text, one column, formatted when a view asks for a row.
 class TZaznamModel : public QAbstractListModel
 {
   public:
@@ -84,12 +85,26 @@ TZaznam::TZaznam(QWidget *owner, std::size_t capacity)
     Label1->setObjectName(QStringLiteral("Label1"));
 
     model_ = new TZaznamModel(ring_, log_, this);
-    ListView1 = new QListView(this);
-    ListView1->setObjectName(QStringLiteral("ListView1"));
-    // Every row one line of one font: the view need not measure 100 000 rows.
-    ListView1->setUniformItemSizes(true);
-    ListView1->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
-    ListView1->setModel(model_);
+    TableView1 = new QTableView(this);
+    TableView1->setObjectName(QStringLiteral("TableView1"));
+    // A table of one column rather than a list: rows of one fixed height
+    // are placed without laying out all 100 000 of them, which a list view
+    // does again on every scroll to the newest.
+    TableView1->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    TableView1->setModel(model_);
+    TableView1->setShowGrid(false);
+    TableView1->setWordWrap(false);
+    TableView1->setSelectionBehavior(QAbstractItemView::SelectRows);
+    TableView1->horizontalHeader()->hide();
+    // Wide enough for a whole line, so that a long meaning scrolls rather
+    // than being cut.
+    TableView1->setTextElideMode(Qt::ElideNone);
+    TableView1->horizontalHeader()->setStretchLastSection(true);
+    TableView1->horizontalHeader()->resizeSection(
+        0, TableView1->fontMetrics().horizontalAdvance(QString(180, QLatin1Char('0'))));
+    TableView1->verticalHeader()->hide();
+    TableView1->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    TableView1->verticalHeader()->setDefaultSectionSize(TableView1->fontMetrics().height() + 2);
 
     Button1 = new QPushButton(QStringLiteral("&Pozastavit"), this);
     Button1->setObjectName(QStringLiteral("Button1"));
@@ -107,7 +122,7 @@ TZaznam::TZaznam(QWidget *owner, std::size_t capacity)
     buttons->addWidget(Button3);
     auto *layout = new QVBoxLayout(this);
     layout->addLayout(buttons);
-    layout->addWidget(ListView1, 1);
+    layout->addWidget(TableView1, 1);
     layout->addWidget(StatusBar1);
     resize(900, 420);
 
@@ -192,7 +207,7 @@ void TZaznam::Timer1Timer()
     log_.Take(batch_);
     if (batch_.empty())
         return;
-    QScrollBar *bar = ListView1->verticalScrollBar();
+    QScrollBar *bar = TableView1->verticalScrollBar();
     const bool atEnd = bar->value() == bar->maximum();
     const std::size_t capacity = ring_.Capacity();
     if (batch_.size() >= capacity) {
@@ -216,7 +231,7 @@ void TZaznam::Timer1Timer()
         model_->EndAppend();
     }
     if (atEnd)
-        ListView1->scrollToBottom();
+        TableView1->scrollToBottom();
     ShowCount();
 }
 

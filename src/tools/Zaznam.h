@@ -18,7 +18,7 @@
 #include <vector>
 
 class QLabel;
-class QListView;
+class QTableView;
 class QPushButton;
 class QTimer;
 class TSinglePanelStatusBar;
@@ -34,7 +34,7 @@ public:
     ~TZaznam() override;
 
     QLabel *Label1;         // how many exchanges the log keeps
-    QListView *ListView1;   // the lines, oldest first
+    QTableView *TableView1; // the lines, oldest first, one column
     QPushButton *Button1;   // "Pozastavit" / "Pokračovat"
     QPushButton *Button2;   // "Vymazat"
     QPushButton *Button3;   // "Uložit…"

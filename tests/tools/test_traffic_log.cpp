@@ -12,7 +12,7 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QLabel>
-#include <QListView>
+#include <QTableView>
 #include <QPushButton>
 #include <QTemporaryDir>
 
@@ -78,10 +78,10 @@ class TrafficLog : public ::testing::Test
         return visible;
     }
 
-    int Rows() const { return log->ListView1->model()->rowCount(); }
+    int Rows() const { return log->TableView1->model()->rowCount(); }
     std::string Row(int i) const
     {
-        const auto *m = log->ListView1->model();
+        const auto *m = log->TableView1->model();
         return m->data(m->index(i, 0)).toString().toStdString();
     }
 
