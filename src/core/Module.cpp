@@ -1,5 +1,6 @@
 #include "Module.h"
 
+#include "ExchangeHook.h"
 #include "Qxxx417.h"
 #include "Text.h"
 
@@ -128,6 +129,9 @@ class TRun
     // Reports the step; false when the operation must end.
     bool Report(const TModuleStep &step)
     {
+        // Here rather than in ExchangeStep: the meaning is complete (the
+        // value read, a read-back that differs) only now.
+        NotifyExchange(link_, step);
         const bool go = !report_ || report_(step);
         if (!go) {
             result_ = {TOutcome::Stopped, step.Status, step.Number, reg_};

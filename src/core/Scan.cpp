@@ -1,6 +1,7 @@
 #include "Scan.h"
 
 #include "BusTiming.h"
+#include "ExchangeHook.h"
 #include "Qxxx417.h"
 #include "q417drv.h"
 
@@ -261,6 +262,7 @@ class TScanner
             what += ", pokus " + std::to_string(attempt);
         const TModuleStep step =
             ExchangeStep({link_.Kind, handle_, address}, std::move(what), CmdReadIdentity, 0);
+        NotifyExchange({link_.Kind, handle_, address}, step);
         stopped_ = step_ && !step_(step);
         lastDuration_ = duration_cast<microseconds>(step.Duration);
         return step.Status;
