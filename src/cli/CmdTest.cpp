@@ -69,11 +69,7 @@ int CmdTest(TSession &s)
         if (!page)
             Usage("--report: soubor " + Quoted(cl.ReportPath) + " nelze otevřít pro zápis.");
     }
-    const std::time_t now = std::time(nullptr);
-    std::tm parts{};
-    platform::LocalTime(now, parts);
-    char day[32];
-    std::strftime(day, sizeof day, "%Y-%m-%d %H:%M:%S", &parts);
+    const std::string day = ReportDateText(std::time(nullptr));
     if (!s.Connect())
         return ExitModule;
 
@@ -93,9 +89,9 @@ int CmdTest(TSession &s)
     TIoTestOptions options;
     options.Settle = std::chrono::milliseconds(interval);
     options.Wait = [&s](std::chrono::milliseconds d) { return s.PauseUntil(s.Now() + d); };
-    options.Progress = [&](std::size_t done, std::size_t total) {
+    options.Progress = [&](const TIoTestResult &sofar) {
         if (progress) {
-            std::fprintf(err, "\rkrok %zu/%zu", done, total);
+            std::fprintf(err, "\rkrok %zu/%zu", sofar.Steps.size(), sofar.StepsPlanned);
             std::fflush(err);
         }
         return true;
@@ -119,6 +115,28 @@ int CmdTest(TSession &s)
     }
 
     const TData &d = s.Data;
+    // The page before the results, so that they can say where it went.
+    bool written = false;
+    if (page) {
+        TReportPage p;
+        p.Module = d.ModuleName;
+        p.Date = day;
+        p.Interface = s.InterfaceText();
+        p.Address = d.Address;
+        p.BaudRate = d.BaudRate;
+        p.IntervalMs = interval;
+        p.Tester = cl.Tester;
+        p.Serial = cl.Serial;
+        p.Note = cl.Note;
+        const std::string html = AcceptanceHtml(p, r);
+        const bool complete = std::fputs(html.c_str(), page.get()) >= 0;
+        if (std::fclose(page.release()) != 0 || !complete) {
+            s.Err("--report: soubor " + cl.ReportPath + " se nepodařilo zapsat celý.");
+            exit = exit == ExitOk ? ExitModule : exit;
+        } else {
+            written = true;
+        }
+    }
     if (cl.Json) {
         Json j;
         j["module"] = d.ModuleName;
@@ -140,6 +158,8 @@ int CmdTest(TSession &s)
         j["failed_channels"] = FailingChannels(r);
         j["passed"] = r.Passed();
         j["verdict"] = VerdictText(r);
+        if (s.CommandGiven("--report"))
+            j["report"] = written ? Json(cl.ReportPath) : Json(nullptr);
         s.Print(j);
     } else {
         std::string text = Pad("Modul", 14) + d.ModuleName + "\n" + Pad("Negace DIN", 14) +
@@ -152,22 +172,9 @@ int CmdTest(TSession &s)
         }
         text += "\n" + Pad("Zkouška", 14) + IoTestRunText(r) + "\n" + Pad("Výsledek", 14) +
                 ModuleVerdictText(r) + "\n";
+        if (written)
+            text += "\nProtokol zapsán do " + cl.ReportPath + "\n";
         s.Out(text);
-    }
-    if (page) {
-        TReportPage p;
-        p.Module = d.ModuleName;
-        p.Date = day;
-        p.Interface = s.InterfaceText();
-        p.Address = d.Address;
-        p.BaudRate = d.BaudRate;
-        p.IntervalMs = interval;
-        const std::string html = AcceptanceHtml(p, r);
-        const bool complete = std::fputs(html.c_str(), page.get()) >= 0;
-        if (std::fclose(page.release()) != 0 || !complete) {
-            s.Err("--report: soubor " + cl.ReportPath + " se nepodařilo zapsat celý.");
-            exit = exit == ExitOk ? ExitModule : exit;
-        }
     }
     return exit;
 }

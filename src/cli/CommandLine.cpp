@@ -738,6 +738,7 @@ CLI::App *BuildTestCommand(CLI::App &app, TCommandLine &cl)
     test->footer("Příklady:\n"
                  "  korvalctl test\n"
                  "  korvalctl test --interval 5 --report zkouska.html\n"
+                 "  korvalctl test --report zkouska.html --tester Novák --serial 417-0815\n"
                  "  korvalctl test --json\n\n"
                  "Výstupy DOUTn musí být propojené se vstupy DINn (přípravek). Zapíše běžící 1,\n"
                  "běžící 0, vše zapnuto a vše vypnuto a po každém zápisu přečte vstupy.\n"
@@ -748,6 +749,10 @@ CLI::App *BuildTestCommand(CLI::App &app, TCommandLine &cl)
         ->type_name("MS");
     test->add_option("--report", cl.ReportPath, "protokol o zkoušce jako stránka HTML")
         ->type_name("SOUBOR");
+    test->add_option("--tester", cl.Tester, "do protokolu: kdo zkoušel")->type_name("JMÉNO");
+    test->add_option("--serial", cl.Serial, "do protokolu: výrobní nebo inventární číslo modulu")
+        ->type_name("ČÍSLO");
+    test->add_option("--note", cl.Note, "do protokolu: poznámka")->type_name("POZNÁMKA");
     if (CLI::Option *help = test->get_help_ptr(); help != nullptr)
         help->group("Volby");
     return test;

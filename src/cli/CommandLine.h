@@ -38,7 +38,7 @@ struct TCommandLine {
     std::string ProfilePath, CloneTo;
     bool WithAddress = false;
     // test
-    std::string ReportPath;
+    std::string ReportPath, Tester, Serial, Note;
 };
 
 struct TCommands {

@@ -159,7 +159,7 @@ TIoTestResult RunIoTest(const TModuleLink &link, const TIoTestOptions &options,
             if (!r.Module.Ok())
                 return;
             r.Steps.push_back(step);
-            if (options.Progress && !options.Progress(r.Steps.size(), patterns.size())) {
+            if (options.Progress && !options.Progress(r)) {
                 r.Module = {TOutcome::Stopped, 0, 0, 0};
                 return;
             }

@@ -43,14 +43,18 @@ struct TChannelVerdict {
     std::size_t FirstWrong = 0; // 1-based index into Steps, 0 when none
 };
 
+struct TIoTestResult;
+
 struct TIoTestOptions {
     // Between each write and the read of the inputs; a fixture with relays
     // or slow opto-couplers needs a few ms.
     std::chrono::milliseconds Settle{0};
     // Waits Settle; false stops the test. Empty: a plain sleep.
     std::function<bool(std::chrono::milliseconds)> Wait;
-    // After each pattern: steps done, steps in all. False stops the test.
-    std::function<bool(std::size_t, std::size_t)> Progress;
+    // After each pattern, with the result so far (the negations, the steps
+    // done, the steps planned) for a display that fills as the test runs.
+    // False stops the test.
+    std::function<bool(const TIoTestResult &)> Progress;
 };
 
 struct TIoTestResult {

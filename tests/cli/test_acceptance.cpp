@@ -158,6 +158,42 @@ TEST_F(Acceptance, FaultsAreFoundOnTheirChannelsAndTheReportShowsThem)
         ++rows;
     EXPECT_EQ(rows, 32u);
     EXPECT_NE(html.find("sleduje DOUT30"), std::string::npos);
+    EXPECT_EQ(j["report"], Path("report.html"));
+}
+
+// The person, the module's number and a note go onto the page; the text
+// output says where the page went, and an empty value is refused before
+// anything is sent.
+TEST_F(Acceptance, TheReportCarriesTheTesterSerialAndNote)
+{
+    Start("--stuck DIN9=0");
+    EXPECT_EQ(Run("test --report " + Path("r.html") +
+                  " --tester 'Eva <Malá>' --serial SN-417/8 --note 'po výměně relé & pojistky'"),
+              3)
+        << err;
+    EXPECT_NE(out.find("\nProtokol zapsán do " + Path("r.html") + "\n"), std::string::npos) << out;
+    const std::string html = Slurp(Path("r.html"));
+    EXPECT_TRUE(WellFormed(html));
+    EXPECT_NE(html.find("<th>Zkoušel</th><td>Eva &lt;Malá&gt;</td>"), std::string::npos);
+    EXPECT_NE(html.find("<th>Výrobní číslo</th><td>SN-417/8</td>"), std::string::npos);
+    EXPECT_NE(html.find("<th>Poznámka</th><td>po výměně relé &amp; pojistky</td>"),
+              std::string::npos);
+    // The verdict and the grid lead, the rows per channel follow.
+    const std::size_t verdict = html.find("NEVYHOVUJE");
+    const std::size_t grid = html.find("<table class=\"grid\">");
+    EXPECT_LT(verdict, grid);
+    EXPECT_LT(grid, html.find("<table class=\"settings\">"));
+    EXPECT_NE(html.find("<td class=\"fail\" bgcolor=\"#f2a8a8\"><span class=\"ch\">9</span> "
+                        "trvale 0</td>"),
+              std::string::npos);
+
+    for (const char *option : {"--tester", "--serial", "--note"}) {
+        SCOPED_TRACE(option);
+        EXPECT_EQ(Run(std::string("test ") + option + " ''"), 2);
+        EXPECT_NE(err.find(std::string(option) + ": prázdná hodnota není platná"),
+                  std::string::npos)
+            << err;
+    }
 }
 
 // Ctrl+C, or SIGHUP from a terminal that closed (a dropped SSH session).
