@@ -451,7 +451,7 @@ TEST_F(Settings, ASaveThatWouldPassTheReadCapKeepsTheFile)
     bytes += std::string(platform::MaxSettingsFileSize - bytes.size() - 2, ';') + "\r\n";
     Put(bytes);
     ASSERT_TRUE(LoadConnection(&d, file));
-    d.IpAddress = "192.168.100.200"; // six bytes longer than the file's
+    d.IpAddress = "127.100.100.200"; // six bytes longer than the file's
     try {
         SaveConnection(&d, file);
         FAIL() << "no error raised";
