@@ -3,6 +3,7 @@
 #include "ConfigText.h"
 #include "Module.h"
 #include "Scan.h"
+#include "ScanText.h"
 #include "Text.h"
 
 #include <algorithm>
@@ -47,29 +48,6 @@ std::optional<uint32_t> HexDigits(std::string_view text, std::size_t maxDigits)
         value = value << 4 | uint32_t(d);
     }
     return value;
-}
-
-// "0,3,5-7": numbers and ranges of numbers 0..max, which of them are named.
-std::optional<std::vector<bool>> Ranges(std::string_view text, uint32_t max)
-{
-    std::vector<bool> named(std::size_t(max) + 1, false);
-    std::size_t start = 0;
-    while (true) {
-        const std::size_t comma = text.find(',', start);
-        const std::string_view item = text.substr(
-            start, comma == std::string_view::npos ? std::string_view::npos : comma - start);
-        const std::size_t dash = item.find('-');
-        const std::optional<uint64_t> first = DecimalDigits(item.substr(0, dash), 10);
-        const std::optional<uint64_t> last =
-            dash == std::string_view::npos ? first : DecimalDigits(item.substr(dash + 1), 10);
-        if (!first || !last || *first > *last || *last > max)
-            return std::nullopt;
-        for (uint64_t n = *first; n <= *last; ++n)
-            named[n] = true;
-        if (comma == std::string_view::npos)
-            return named;
-        start = comma + 1;
-    }
 }
 
 } // namespace
@@ -148,7 +126,7 @@ uint32_t OutputsValue(std::string_view text)
         return 0;
     if (text.size() > 1 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X'))
         return HexWordValue("outputs", text);
-    const std::optional<std::vector<bool>> channels = Ranges(text, 31);
+    const std::optional<std::vector<bool>> channels = NumberRanges(text, 31);
     if (!channels)
         Usage("outputs: " + Quoted(text) +
               " není slovo 0x00000000..0xFFFFFFFF, seznam kanálů 0..31 (např. 0,3,5-7) ani "
@@ -161,16 +139,10 @@ uint32_t OutputsValue(std::string_view text)
 
 std::vector<uint8_t> AddressList(std::string_view option, std::string_view text)
 {
-    const std::optional<std::vector<bool>> named = Ranges(text, 255);
-    if (!named)
-        Usage(std::string(option) + ": " + Quoted(text) +
-              " není seznam adres 0..255 (čísla a rozsahy oddělené čárkou, např. 1-32,100).");
-    std::vector<uint8_t> addresses;
-    for (uint32_t a = 0; a < 256; ++a) {
-        if ((*named)[a])
-            addresses.push_back(uint8_t(a));
-    }
-    return addresses;
+    const std::optional<std::vector<uint8_t>> addresses = ParseAddressList(text);
+    if (!addresses)
+        Usage(std::string(option) + ": " + AddressListError(text));
+    return *addresses;
 }
 
 std::vector<uint8_t> BaudCodeList(std::string_view option, std::string_view text)

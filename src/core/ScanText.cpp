@@ -32,6 +32,25 @@ std::string AddressListText(const std::vector<uint8_t> &addresses)
     return text;
 }
 
+std::optional<std::vector<uint8_t>> ParseAddressList(std::string_view text)
+{
+    const std::optional<std::vector<bool>> named = NumberRanges(text, 255);
+    if (!named)
+        return std::nullopt;
+    std::vector<uint8_t> addresses;
+    for (uint32_t a = 0; a < 256; ++a) {
+        if ((*named)[a])
+            addresses.push_back(uint8_t(a));
+    }
+    return addresses;
+}
+
+std::string AddressListError(std::string_view text)
+{
+    return Quoted(text) +
+           " není seznam adres 0..255 (čísla a rozsahy oddělené čárkou, např. 1-32,100).";
+}
+
 std::vector<TScanRate> ScanRates(const TScanOptions &plan)
 {
     std::vector<TScanRate> rates;

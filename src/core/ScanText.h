@@ -9,7 +9,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // "9600 Bd".
@@ -18,6 +20,11 @@ std::string RateText(uint8_t baudCode);
 std::string RateListText(const std::vector<uint8_t> &baudCodes);
 // Ascending addresses as the shortest such list ("0-255", "1-32,100").
 std::string AddressListText(const std::vector<uint8_t> &addresses);
+// The other way: "1-32,100" (numbers and ranges 0..255 apart by commas, in
+// any order) as ascending addresses, each once; nothing for any other text.
+std::optional<std::vector<uint8_t>> ParseAddressList(std::string_view text);
+// Why `text` is no address list: "„text“ není seznam adres 0..255 (…)."
+std::string AddressListError(std::string_view text);
 
 // A rate of the plan and the time-out its probes wait.
 struct TScanRate {

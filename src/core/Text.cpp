@@ -102,6 +102,28 @@ std::optional<uint64_t> DecimalDigits(std::string_view text, std::size_t maxDigi
     return value;
 }
 
+std::optional<std::vector<bool>> NumberRanges(std::string_view text, uint32_t max)
+{
+    std::vector<bool> named(std::size_t(max) + 1, false);
+    std::size_t start = 0;
+    while (true) {
+        const std::size_t comma = text.find(',', start);
+        const std::string_view item = text.substr(
+            start, comma == std::string_view::npos ? std::string_view::npos : comma - start);
+        const std::size_t dash = item.find('-');
+        const std::optional<uint64_t> first = DecimalDigits(item.substr(0, dash), 10);
+        const std::optional<uint64_t> last =
+            dash == std::string_view::npos ? first : DecimalDigits(item.substr(dash + 1), 10);
+        if (!first || !last || *first > *last || *last > max)
+            return std::nullopt;
+        for (uint64_t n = *first; n <= *last; ++n)
+            named[n] = true;
+        if (comma == std::string_view::npos)
+            return named;
+        start = comma + 1;
+    }
+}
+
 std::string_view TrimBlanks(std::string_view text)
 {
     const std::size_t first = text.find_first_not_of(" \t");

@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // Text to a 32-bit integer: leading blanks, an optional sign, then either
 // decimal digits that fit a signed 32-bit integer, or one to eight
@@ -25,6 +26,11 @@ int32_t TextToIntDef(std::string_view text, int32_t fallback);
 // Decimal digits only (no sign, no blanks), one to `maxDigits` of them
 // (at most 19, so that any fits); nothing for any other text.
 std::optional<uint64_t> DecimalDigits(std::string_view text, std::size_t maxDigits);
+
+// "0,3,5-7": numbers and ranges of numbers 0..max, as a flag per number
+// 0..max of whether it is named; nothing for any other text (an empty
+// item, a range backwards, a number beyond max).
+std::optional<std::vector<bool>> NumberRanges(std::string_view text, uint32_t max);
 
 // The text without the blanks and tabs around it.
 std::string_view TrimBlanks(std::string_view text);
