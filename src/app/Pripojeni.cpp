@@ -188,18 +188,6 @@ void TForm2::SetPanel(const QString &text, bool repaintNow)
         Panel1->repaint();
 }
 
-QString TForm2::ErrorText(uint8_t kind, int32_t status)
-{
-    return DriverStatusText(kind, status, text_);
-}
-
-void TForm2::Abandon(int32_t &handle)
-{
-    DrvDone(Data->Kind, handle);
-    Data->Handle = handle;
-    Data->Connected = false;
-}
-
 void TForm2::Button1Click()
 {
     EnsureBuilt();
@@ -275,44 +263,22 @@ void TForm2::Button1Click()
         return;
     }
 
-    int32_t status = DrvInit(Data->Kind, handle, Data->InitParams);
-    QString error = ErrorText(Data->Kind, status);
-    if (status != 0) {
+    const TConnectResult r = ConnectRecord(*Data, address, code, text_);
+    const QString error = QString::fromStdString(r.StatusText);
+    switch (r.Stage) {
+    case TConnectStage::Init:
+    case TConnectStage::SetConfig:
         SetPanel(QStringLiteral("Chyba inicializace připojení - ") + error);
-        Data->Connected = false;
         return;
-    }
-    Data->Connected = true;
-
-    const uint32_t rate = BaudCodeToRate(code);
-    status = DrvSetConfig(Data->Kind, handle, rate, BaudCodeTimeout(code), 2);
-    error = ErrorText(Data->Kind, status);
-    if (status != 0) {
-        SetPanel(QStringLiteral("Chyba inicializace připojení - ") + error);
-        Abandon(handle);
-        return;
-    }
-
-    std::string moduleName;
-    const TModuleResult identity =
-        ReadIdentity({Data->Kind, handle, address}, moduleName, [&](const TModuleStep &step) {
-            error = ErrorText(Data->Kind, step.Status);
-            return true;
-        });
-    if (!identity.Ok()) {
+    case TConnectStage::Identity:
         SetPanel(error);
-        Abandon(handle);
         return;
+    case TConnectStage::Done:
+        break;
     }
-
-    Data->ModuleName = moduleName;
     SetPanel(QStringLiteral("Připojení úspěšně inicializováno. Připojen modul   ") +
-                 QString::fromStdString(moduleName),
+                 QString::fromStdString(Data->ModuleName),
              true);
-    Data->Address = address;
-    Data->BaudRate = rate;
-    Data->StatusText = "V pořádku";
-    Data->Handle = handle;
 }
 
 void TForm2::Button2Click()

@@ -50,10 +50,6 @@ protected:
 private:
     void ShowParameterRows(int kind);
     void SetPanel(const QString &text, bool repaintNow = false);
-    QString ErrorText(uint8_t kind, int32_t status);
-    // Closes the driver after a failed step, keeping what Done leaves in the
-    // working handle.
-    void Abandon(int32_t &handle);
 
     TDataArray text_{}; // the dialog's own array for status texts
 };

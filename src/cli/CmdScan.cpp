@@ -98,30 +98,8 @@ TScanOptions ScanPlan(const TSession &s)
     o.StopAtFirst = cl.First;
     // Modules that answer at once (the drivers' own and the simulator's
     // timing off) leave the margin as the whole time-out.
-    const char *timing = std::getenv("Q417_TIMING");
-    o.WireTimed = timing == nullptr || std::string_view(timing) != "none";
+    o.WireTimed = DriversWireTimed();
     return o;
-}
-
-TScanLink ScanLink(const TData &d)
-{
-    TScanLink link;
-    link.Kind = d.Kind;
-    switch (d.Kind) {
-    case ifCom:
-        link.Params[0] = d.ComPort;
-        break;
-    case ifIsa:
-        link.Params[0] = d.BaseAddress;
-        break;
-    case ifLan:
-        link.IpAddress = d.IpAddress;
-        link.UdpPort = uint16_t(d.UdpPort);
-        break;
-    default:
-        break;
-    }
-    return link;
 }
 
 const char *OutcomeKey(TScanOutcome outcome)
@@ -297,7 +275,7 @@ int CmdScan(TSession &s)
         return !Interrupted();
     };
     const auto begun = std::chrono::steady_clock::now();
-    const TScanResult result = ScanModules(ScanLink(s.Data), plan, step, report);
+    const TScanResult result = ScanModules(ScanLinkOf(s.Data), plan, step, report);
     const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - begun;
     line.Clear();
     s.FlushTrace();

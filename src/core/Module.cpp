@@ -3,7 +3,9 @@
 #include "ExchangeHook.h"
 #include "Qxxx417.h"
 #include "Text.h"
+#include "q417drv.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace
@@ -347,4 +349,69 @@ std::string StatusCodeText(uint8_t kind, int32_t status, TDataArray &text)
     std::string s;
     DataArrayToStr(text, s);
     return s;
+}
+
+TConnectResult ConnectRecord(TData &data, uint8_t address, uint8_t baudCode, TDataArray &text,
+                             const TStepReport &report)
+{
+    TConnectResult r;
+    int32_t handle = data.Handle;
+    // Each call's text is asked for at once, as the dialog always has: a
+    // driver may keep only its last error.
+    const auto said = [&](int32_t status) { r.StatusText = StatusCodeText(data.Kind, status, text); };
+    const auto failed = [&](TConnectStage stage, int32_t status) {
+        r.Stage = stage;
+        r.Status = status;
+        if (stage != TConnectStage::Init) {
+            DrvDone(data.Kind, handle);
+            data.Handle = handle;
+        }
+        data.Connected = false;
+        return r;
+    };
+    int32_t status = DrvInit(data.Kind, handle, data.InitParams);
+    said(status);
+    if (status != 0)
+        return failed(TConnectStage::Init, status);
+    data.Connected = true;
+    const uint32_t rate = BaudCodeToRate(baudCode);
+    status = DrvSetConfig(data.Kind, handle, rate, BaudCodeTimeout(baudCode), 2);
+    said(status);
+    if (status != 0)
+        return failed(TConnectStage::SetConfig, status);
+    std::string name;
+    const TModuleResult identity =
+        ReadIdentity({data.Kind, handle, address}, name, [&](const TModuleStep &step) {
+            said(step.Status);
+            return !report || report(step);
+        });
+    if (!identity.Ok())
+        return failed(TConnectStage::Identity, identity.Status);
+    data.ModuleName = name;
+    data.Address = address;
+    data.BaudRate = rate;
+    data.StatusText = "V pořádku";
+    data.Handle = handle;
+    return r;
+}
+
+void FillInitParams(TData &data)
+{
+    data.InitParams.fill(0);
+    switch (data.Kind) {
+    case ifCom:
+        data.InitParams[0] = data.ComPort;
+        break;
+    case ifIsa:
+        data.InitParams[0] = data.BaseAddress;
+        break;
+    case ifLan:
+        // The driver reads the text through the block while Init runs.
+        q417_params_set_text(data.InitParams.data(), data.IpAddress.c_str());
+        data.InitParams[1] = int32_t(data.UdpPort);
+        data.InitParams[2] = int32_t(std::max<uint32_t>(data.UdpTimeout, 1000));
+        break;
+    default:
+        break;
+    }
 }

@@ -104,6 +104,26 @@ TModuleStep ExchangeStep(const TModuleLink &link, std::string what, uint8_t cmd,
 TModuleResult ReadIdentity(const TModuleLink &link, std::string &name,
                            const TStepReport &report = {});
 
+// Opens the record's connection as the connection dialog does: DrvInit with
+// the record's InitParams, DrvSetConfig at `baudCode`, then the identity of
+// the module at `address`. On success the record holds the handle, the
+// module's name, the address and rate, and "V pořádku". When SetConfig or
+// the identity read fails the driver is closed again and the record left
+// disconnected; a failed Init leaves the record's handle as it was. Every
+// call's text is taken right after it, so the failing call's is the last.
+enum class TConnectStage { Done, Init, SetConfig, Identity };
+struct TConnectResult {
+    TConnectStage Stage = TConnectStage::Done;
+    int32_t Status = 0;
+    std::string StatusText;
+    bool Ok() const { return Stage == TConnectStage::Done; }
+};
+TConnectResult ConnectRecord(TData &data, uint8_t address, uint8_t baudCode, TDataArray &text,
+                             const TStepReport &report = {});
+// The record's InitParams from its interface fields (COM port, ISA base,
+// LAN address, port and time-out), as the connection dialog sets them.
+void FillInitParams(TData &data);
+
 // One read per register, in the order of `registers`; each value goes into
 // its byte of C as soon as it is read, so after a failure C holds what was
 // read before it.

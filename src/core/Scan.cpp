@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdlib>
+#include <string_view>
 
 namespace
 {
@@ -359,6 +361,7 @@ class TScanner
         p.Done = done_;
         p.Total = total_;
         p.Found = result_.Finds.size();
+        p.Finds = &result_.Finds;
         p.Elapsed = steady_clock::now() - begun_;
         // What a probe took beyond its time-out (waking up, the driver's
         // own granularity, a reopened connection) is much the same at every
@@ -504,4 +507,31 @@ TScanResult ScanModules(const TScanLink &link, const TScanOptions &options, cons
                         const TScanReport &progress)
 {
     return TScanner(link, options, step, progress).Run();
+}
+
+TScanLink ScanLinkOf(const TData &data)
+{
+    TScanLink link;
+    link.Kind = data.Kind;
+    switch (data.Kind) {
+    case ifCom:
+        link.Params[0] = data.ComPort;
+        break;
+    case ifIsa:
+        link.Params[0] = data.BaseAddress;
+        break;
+    case ifLan:
+        link.IpAddress = data.IpAddress;
+        link.UdpPort = uint16_t(data.UdpPort);
+        break;
+    default:
+        break;
+    }
+    return link;
+}
+
+bool DriversWireTimed()
+{
+    const char *timing = std::getenv("Q417_TIMING");
+    return timing == nullptr || std::string_view(timing) != "none";
 }

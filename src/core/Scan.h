@@ -176,6 +176,8 @@ struct TScanProgress {
     // The probes left at their time-outs (an empty probe costs the whole
     // time-out), each with what the probes so far took beyond theirs.
     std::chrono::nanoseconds Left{};
+    // The finds so far, in the order found; valid during the call only.
+    const std::vector<TScanFind> *Finds = nullptr;
 };
 
 // After each address. Returning false stops the scan before the next probe.
@@ -206,6 +208,13 @@ std::chrono::nanoseconds LateWindowCost(const TScanOptions &options, uint8_t bau
 // when that is longer; whole ms for the drivers.
 uint32_t SlowProbeTimeoutMs(const TScanOptions &options, uint8_t baudCode,
                             std::chrono::microseconds heard);
+
+// The scan's link to the record's interface: its COM port, ISA base or
+// LAN address and port.
+TScanLink ScanLinkOf(const TData &data);
+// False when the drivers were told to answer at once (Q417_TIMING=none in
+// the environment), so a plan waits for no wire time.
+bool DriversWireTimed();
 
 // Every exchange goes to `step` (probes as one-step operations, identity
 // reads as their three steps); a false from either callback stops the scan.

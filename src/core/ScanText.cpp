@@ -99,10 +99,17 @@ std::string ScanFindText(const TScanFind &f, const TScanOptions &plan,
     const std::string note = ScanFindNote(f, plan);
     if (f.Collision)
         return note;
-    std::string text = !f.Name.empty()  ? f.Name
-                       : f.Status != 0 ? "odmítl čtení identity: " + statusText(f.Status)
-                                       : "odpověděl, identitu se nepodařilo přečíst";
+    const std::string text = ScanFindName(f, statusText);
     return note.empty() ? text : text + "  " + note;
+}
+
+std::string ScanFindName(const TScanFind &f, const TStatusTextOf &statusText)
+{
+    if (f.Collision)
+        return {};
+    return !f.Name.empty()  ? f.Name
+           : f.Status != 0 ? "odmítl čtení identity: " + statusText(f.Status)
+                           : "odpověděl, identitu se nepodařilo přečíst";
 }
 
 std::string ScanTableHeader()

@@ -50,6 +50,9 @@ using TStatusTextOf = std::function<std::string(int32_t status)>;
 // ScanFindNote beside it.
 std::string ScanFindText(const TScanFind &f, const TScanOptions &plan,
                          const TStatusTextOf &statusText);
+// The module column alone: the name, a refusal or a failed read; empty
+// for a collision, which only its note describes.
+std::string ScanFindName(const TScanFind &f, const TStatusTextOf &statusText);
 // The table of finds: a header and a row each, with their newlines.
 std::string ScanTableHeader();
 std::string ScanFindRow(const TScanFind &f, const TScanOptions &plan,

@@ -1,13 +1,16 @@
 // Renders the program's windows, connected to a running simulator, into PNG
 // files for the documentation. Run under a display (scripts/screenshots.sh
 // uses Xvfb); it never writes the settings file.
+#include "Hledani.h"
 #include "Hlavni.h"
 #include "OkamDIN.h"
 #include "OkamDOUT.h"
+#include "Prejimka.h"
 #include "Pripojeni.h"
 #include "Program.h"
 #include "Qxxx417.h"
 #include "StatReg.h"
+#include "Zaznam.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -16,6 +19,8 @@
 #include <QPainter>
 #include <QTextDocument>
 #include <QEvent>
+#include <QCheckBox>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QTimer>
 
@@ -54,11 +59,13 @@ private:
 };
 
 // Lets a live view of type W run on its own timers for `wait` ms after it
-// shows (after `start`, if any), saves its picture and closes it.
+// shows (after `start`, if any), then once `ready` says so (a run that
+// ends by itself), saves its picture and closes it.
 template <class W> class RunAndShoot : public QObject {
 public:
-    RunAndShoot(QString file, int wait, std::function<void(W *)> start = {})
-        : file_(std::move(file)), wait_(wait), start_(std::move(start))
+    RunAndShoot(QString file, int wait, std::function<void(W *)> start = {},
+                std::function<bool(W *)> ready = {})
+        : file_(std::move(file)), wait_(wait), start_(std::move(start)), ready_(std::move(ready))
     {
     }
     bool saved = false;
@@ -71,25 +78,34 @@ protected:
                 // After the window's own show handling, as a click would be.
                 if (start_)
                     QTimer::singleShot(0, d, [this, d] { start_(d); });
-                QTimer::singleShot(wait_, d, [this, d] {
-                    saved = d->grab().save(file_);
-                    d->close();
-                });
+                QTimer::singleShot(wait_, d, [this, d] { Shoot(d); });
             }
         }
         return false;
     }
 
 private:
+    void Shoot(W *d)
+    {
+        if (ready_ && !ready_(d)) {
+            QTimer::singleShot(100, d, [this, d] { Shoot(d); });
+            return;
+        }
+        saved = d->grab().save(file_);
+        d->close();
+    }
+
     QString file_;
     int wait_;
     std::function<void(W *)> start_;
+    std::function<bool(W *)> ready_;
 };
 
 template <class W>
-bool ShootView(QAction *item, const QString &file, int wait, std::function<void(W *)> start = {})
+bool ShootView(QAction *item, const QString &file, int wait, std::function<void(W *)> start = {},
+               std::function<bool(W *)> ready = {})
 {
-    RunAndShoot<W> shooter(file, wait, std::move(start));
+    RunAndShoot<W> shooter(file, wait, std::move(start), std::move(ready));
     qApp->installEventFilter(&shooter);
     item->trigger();
     qApp->removeEventFilter(&shooter);
@@ -161,6 +177,9 @@ int main(int argc, char **argv)
     QCoreApplication::processEvents();
     const bool mainSaved = w.grab().save(out + QStringLiteral("/main-window.png"));
 
+    // The traffic log from here on, so its picture holds what the views
+    // below exchange.
+    w.ZaznamKomunikace1->trigger();
     const bool connected = w.Data->Connected;
     bool viewsSaved = false;
     if (connected) {
@@ -174,11 +193,42 @@ int main(int argc, char **argv)
             ShootView<TForm15>(w.Statusregistr1, out + QStringLiteral("/status-register.png"),
                                700);
     }
+    bool toolsSaved = false;
     if (connected) {
+        // The acceptance test runs to its end (66 patterns at 9600 Bd, about
+        // four seconds) before the picture.
+        toolsSaved = ShootView<TPrejimka>(
+            w.PrejimaciZkouska1, out + QStringLiteral("/acceptance-window.png"), 300,
+            [](TPrejimka *p) {
+                p->Edit1->setText(QStringLiteral("J. Novák"));
+                p->Edit2->setText(QStringLiteral("2026-0147"));
+                p->Edit3->setText(QStringLiteral("vstupní kontrola"));
+                p->Button1Click();
+            },
+            [](TPrejimka *p) { return !p->Running() && p->Result().has_value(); });
+        QCoreApplication::processEvents();
+        auto *log = w.findChild<TZaznam *>();
+        toolsSaved = toolsSaved && log != nullptr &&
+                     log->grab().save(out + QStringLiteral("/traffic-log.png"));
+        // Last, since a scan closes the connection: 32 addresses at two
+        // rates, the simulator's module among them.
+        toolsSaved = toolsSaved &&
+                     ShootView<THledani>(w.HledatModuly1, out + QStringLiteral("/module-finder.png"),
+                                         300, [](THledani *h) {
+                                             h->Edit1->setText(QStringLiteral("0-31"));
+                                             for (QCheckBox *box : h->CheckBox) {
+                                                 const int code = box->property("baudCode").toInt();
+                                                 box->setChecked(code == 4 || code == 8);
+                                             }
+                                             h->Button1Click();
+                                         },
+                                         [](THledani *h) { return !h->Running(); });
+    }
+    if (w.Data->Connected) {
         int32_t handle = w.Data->Handle;
         DrvDone(w.Data->Kind, handle);
         w.Data->Connected = false;
     }
     std::printf("connected: %s\n", connected ? "yes" : "no");
-    return shooter.saved && mainSaved && connected && viewsSaved ? 0 : 1;
+    return shooter.saved && mainSaved && connected && viewsSaved && toolsSaved ? 0 : 1;
 }
