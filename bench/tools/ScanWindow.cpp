@@ -51,7 +51,7 @@ double CliRun(uint16_t port, const std::string &settings)
 {
     const std::string command = std::string(KORVALCTL_EXE) + " --settings " + settings +
                                 " -i lan --ip 127.0.0.1 --udp-port " + std::to_string(port) +
-                                " --json scan --addresses 0-255 --rates 9600";
+                                " --json scan --addresses 0-255 --rates 9600 2>/dev/null";
     std::FILE *p = popen(command.c_str(), "r");
     if (p == nullptr)
         return -1;

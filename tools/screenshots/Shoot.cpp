@@ -138,15 +138,18 @@ int main(int argc, char **argv)
     if (argc == 4 && std::strcmp(argv[1], "--html") == 0)
         return RenderHtml(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3])) ? 0 : 1;
     int port = 0;
+    int scanPort = 0; // the finder's simulator, when it is another one
     QString out = QStringLiteral(".");
     for (int i = 1; i + 1 < argc; i += 2) {
         if (std::strcmp(argv[i], "--port") == 0)
             port = std::atoi(argv[i + 1]);
+        else if (std::strcmp(argv[i], "--scan-port") == 0)
+            scanPort = std::atoi(argv[i + 1]);
         else if (std::strcmp(argv[i], "--out") == 0)
             out = QString::fromLocal8Bit(argv[i + 1]);
     }
     if (port <= 0 || port > 65535) {
-        std::fprintf(stderr, "usage: korval_shoot --port UDP-PORT [--out DIR]\n"
+        std::fprintf(stderr, "usage: korval_shoot --port UDP-PORT [--scan-port UDP-PORT] [--out DIR]\n"
                              "       korval_shoot --html PAGE.html PICTURE.png\n");
         return 2;
     }
@@ -211,7 +214,9 @@ int main(int argc, char **argv)
         toolsSaved = toolsSaved && log != nullptr &&
                      log->grab().save(out + QStringLiteral("/traffic-log.png"));
         // Last, since a scan closes the connection: 32 addresses at two
-        // rates, the simulator's module among them.
+        // rates, on a bus of several modules when there is one.
+        if (scanPort > 0 && scanPort <= 65535)
+            w.Data->UdpPort = uint32_t(scanPort);
         toolsSaved = toolsSaved &&
                      ShootView<THledani>(w.HledatModuly1, out + QStringLiteral("/module-finder.png"),
                                          300, [](THledani *h) {
