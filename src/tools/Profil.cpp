@@ -125,6 +125,7 @@ TProfil::TProfil(QWidget *owner) : QDialog(owner)
         t->setEditTriggers(QAbstractItemView::NoEditTriggers);
         t->setSelectionBehavior(QAbstractItemView::SelectRows);
         t->verticalHeader()->setVisible(false);
+        t->verticalHeader()->setDefaultSectionSize(t->fontMetrics().height() + 8);
         t->horizontalHeader()->setStretchLastSection(true);
         return t;
     };
@@ -194,6 +195,8 @@ TProfil::TProfil(QWidget *owner) : QDialog(owner)
     OpenFileName = [this] { return AskOpenFileName(); };
     Confirm = [this](const QString &question) { return AskConfirm(question); };
     SetRunning(false);
+    Label2->setVisible(false);
+    Table2->setVisible(false);
 }
 
 void TProfil::done(int r)
@@ -357,7 +360,6 @@ void TProfil::Button3Click()
         end = QLatin1Char(' ') + Line(RestoredText(registers.size(), path.toStdString()));
         if (withAddress)
             end += QLatin1Char(' ') + Line(RestartText(file->Config));
-        Label1->setText(end.trimmed());
         break;
     case TOutcome::Stopped: {
         end = QStringLiteral(" Obnovení zastaveno po kroku %1/%2.")
@@ -376,6 +378,8 @@ void TProfil::Button3Click()
         end = QLatin1Char(' ') + FailureText(written) + writtenText;
         break;
     }
+    // The label wraps what the status line may cut off.
+    Label1->setText(end.trimmed());
     StatusBar1->SetText(end);
     Finish();
 }
@@ -447,9 +451,13 @@ void TProfil::Button4Click()
         const std::string error =
             CloneErrorText(registers, result, attempted, last_, status, "zastaveno");
         Table1->item(row, ColName)->setText(Q(name));
-        Table1->item(row, ColResult)->setText(error.empty() ? Q(CloneDoneText(name)) : Q(error));
+        const QString resultText = error.empty() ? Q(CloneDoneText(name)) : Q(error);
+        Table1->item(row, ColResult)->setText(resultText);
+        Table1->item(row, ColResult)->setToolTip(resultText);
         MarkRow(row, error.empty() ? RowDone : RowFailed);
         done += error.empty();
+        Table1->resizeColumnsToContents();
+        Table1->resizeRowToContents(row);
         ProgressBar1->setValue(row + 1);
         QCoreApplication::processEvents();
     }
@@ -552,6 +560,8 @@ void TProfil::ShowRegisters(std::span<const TRegisterStep> registers, const TMod
 
 void TProfil::ShowChannels(const TConfigDifference &d)
 {
+    Label2->setVisible(true);
+    Table2->setVisible(true);
     Table2->setRowCount(int(d.Channels.size()));
     for (int row = 0; row < int(d.Channels.size()); ++row) {
         const TChannelDifference &c = d.Channels[std::size_t(row)];
@@ -595,6 +605,9 @@ void TProfil::SetRunning(bool running)
 {
     running_ = running;
     if (running) {
+        // Only a comparison has channels to show.
+        Label2->setVisible(false);
+        Table2->setVisible(false);
         stop_ = false;
         closeRequested_ = false;
         last_ = {};

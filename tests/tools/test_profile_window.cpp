@@ -240,15 +240,19 @@ TEST_F(ProfileWindow, AStoppedRestoreEndsAfterAReadBackAndSaysWhere)
 {
     openPath = Path("a.profile");
     std::ofstream(openPath) << FormatProfile({"X", {}});
-    bool writing = false;
-    window->Confirm = [&](const QString &) { return writing = true; };
+    window->Confirm = [](const QString &) { return true; };
     Exchanges sent;
-    // Zastavit as the third register is checked: the restore ends there.
-    QObject::connect(window->ProgressBar1, &QProgressBar::valueChanged, window->Button5,
-                     [&](int v) {
-                         if (v == 3 && writing)
-                             window->Button5->click();
-                     });
+    // Zastavit while the third register is being written: the restore ends
+    // after its read-back, never between the two.
+    auto whileWriting = [this](int row, QPushButton *b) {
+        QObject::connect(window->Table1, &QTableWidget::itemChanged, b,
+                         [this, row, b](QTableWidgetItem *item) {
+                             if (item->row() == row && item->column() == TProfil::ColWrite &&
+                                 item->text() == "zapisuji…")
+                                 b->click();
+                         });
+    };
+    whileWriting(2, window->Button5);
     window->Button3->click();
     const auto regs = ChannelRegisters();
     EXPECT_EQ(sent.Writes(), 3u);
@@ -266,18 +270,14 @@ TEST_F(ProfileWindow, AStoppedRestoreEndsAfterAReadBackAndSaysWhere)
     EXPECT_EQ(Name(3), data.ModuleName) << "the connection stays usable";
 
     // A close while it runs stops first and closes after the read-back.
-    QObject::disconnect(window->ProgressBar1, nullptr, window->Button5, nullptr);
+    QObject::disconnect(window->Table1, nullptr, window->Button5, nullptr);
     window->show();
     sent.list.clear();
-    writing = false;
-    QObject::connect(window->ProgressBar1, &QProgressBar::valueChanged, window->Button6,
-                     [&](int v) {
-                         if (v == 2 && writing)
-                             window->Button6->click();
-                     });
+    whileWriting(1, window->Button6);
     window->Button3->click();
     EXPECT_FALSE(window->isVisible());
     EXPECT_EQ(sent.Writes(), 2u);
+    EXPECT_EQ(sent.list.back().Cmd, CmdReadRegister);
 }
 
 TEST_F(ProfileWindow, AModuleFallingSilentNamesTheRegisterThatStoppedTheRestore)
