@@ -130,7 +130,7 @@ TProfil::TProfil(QWidget *owner) : QDialog(owner)
         return t;
     };
     Table1 = table("Table1");
-    Label2 = new QLabel(QStringLiteral("Nastavení &kanálů, která se liší:"), this);
+    Label2 = new QLabel(QStringLiteral("Nastavení kanálů, která se &liší:"), this);
     Label2->setObjectName(QStringLiteral("Label2"));
     Table2 = table("Table2");
     Label2->setBuddy(Table2);
