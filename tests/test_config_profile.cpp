@@ -2,6 +2,7 @@
 // read, and the diff's naming. The strict refusals are tested through
 // korvalctl (tests/cli/test_profiles.cpp), with nothing sent.
 #include "ConfigProfile.h"
+#include "ConfigText.h"
 
 #include <gtest/gtest.h>
 
@@ -119,6 +120,54 @@ TEST(ConfigProfile, Address255AndChannel31RoundTrip)
                 "channel 31: din-negation=0 dout-negation=1 dout-init=1"));
     ASSERT_TRUE(last.Profile) << last.ErrorText();
     EXPECT_EQ(last.Profile->Config.DinNegation[3], 0);
+}
+
+} // namespace
+
+namespace
+{
+
+// Which registers a clone's row names as written: a stop comes after a
+// read-back, a failure at the step itself (a write or a read-back), so the
+// two count differently from the same last step.
+TEST(ConfigProfile, ACloneRowNamesTheRegistersThatWereWrittenAndChecked)
+{
+    const auto regs = ChannelRegisters();
+    auto step = [](std::size_t number) {
+        TModuleStep s;
+        s.Number = number;
+        s.Total = 24;
+        s.What = "x";
+        return s;
+    };
+    auto result = [](TOutcome o, uint8_t reg = 0) {
+        TModuleResult r;
+        r.Outcome = o;
+        r.Step = 6;
+        r.Register = reg;
+        return r;
+    };
+    const std::string first3 = " Zapsány a ověřeny registry: " + std::to_string(regs[0].Register) +
+                               ", " + std::to_string(regs[1].Register) + ", " +
+                               std::to_string(regs[2].Register) + ".";
+    const std::string first2 = " Zapsány a ověřeny registry: " + std::to_string(regs[0].Register) +
+                               ", " + std::to_string(regs[1].Register) + ".";
+    EXPECT_EQ(CloneErrorText(regs, result(TOutcome::Stopped), true, step(6), "", "zastaveno"),
+              "zastaveno po krok 6/24 (x)." + first3);
+    EXPECT_EQ(CloneErrorText(regs, result(TOutcome::Mismatch, regs[2].Register), true, step(6), "",
+                             "zastaveno"),
+              "zpětné čtení nesouhlasí: krok 6/24 (x)." + first2);
+    EXPECT_EQ(CloneErrorText(regs, result(TOutcome::DriverError, regs[2].Register), true, step(5),
+                             "chyba", "zastaveno"),
+              "krok 5/24 (x) selhal: chyba." + first2);
+    // The identity failed: no register was reached.
+    EXPECT_EQ(CloneErrorText(regs, result(TOutcome::DriverError), true, step(1), "chyba", "z"),
+              "krok 1/24 (x) selhal: chyba. Nic nezapsáno.");
+    EXPECT_EQ(CloneErrorText(regs, TModuleResult{}, false, step(1), "", "zastaveno"),
+              "zastaveno, nic nezapsáno.");
+    EXPECT_EQ(CloneErrorText(regs, TModuleResult{}, true, step(24), "", "zastaveno"), "");
+    EXPECT_EQ(WrittenText(regs, result(TOutcome::DriverError, regs[0].Register), step(1)),
+              " Žádný registr nebyl zapsán a ověřen.");
 }
 
 } // namespace

@@ -37,18 +37,6 @@ Json RegisterJson(const TRegisterStep &r)
     return j;
 }
 
-std::string WrittenText(std::span<const TRegisterStep> registers, const TModuleResult &result,
-                        const TModuleStep &last)
-{
-    const std::size_t checked =
-        result.Outcome == TOutcome::Stopped ? last.Number / 2 : (last.Number - 1) / 2;
-    std::string text;
-    for (std::size_t i = 0; i < checked && i < registers.size(); ++i)
-        text += (i == 0 ? " Zapsány a ověřeny registry: " : ", ") +
-                std::to_string(registers[i].Register);
-    return text + (checked == 0 ? " Žádný registr nebyl zapsán a ověřen." : ".");
-}
-
 int CmdConfigShow(TSession &s)
 {
     if (!s.Connect())

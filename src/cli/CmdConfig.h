@@ -20,10 +20,5 @@ std::vector<TRegisterStep> AllRegisters();
 // A register's number and its name in JSON ("register", "name", and
 // "first_channel" for a channel register).
 Json RegisterJson(const TRegisterStep &r);
-// Which registers of `registers` a write that ended with `result` after
-// step `last` left written and checked (a write and its read-back a
-// register), as a sentence for the error message.
-std::string WrittenText(std::span<const TRegisterStep> registers, const TModuleResult &result,
-                        const TModuleStep &last);
 
 } // namespace cli

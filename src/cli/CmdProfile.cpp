@@ -27,10 +27,10 @@ TConfigProfile LoadProfile(const TSession &s)
     const TCommandLine &cl = s.Line();
     const std::string subject =
         "config " + cl.Command->get_name() + ": soubor " + Quoted(cl.ProfilePath);
-    const std::string unreadable = subject + " nelze přečíst (není to čitelný soubor do 1 MiB).";
-    std::string text;
+    TProfileLoad load;
     if (cl.ProfilePath == "-") {
         // Capped as a file is: /dev/zero on stdin must not fill the memory.
+        std::string text;
         char buffer[4096];
         for (std::size_t n; text.size() <= platform::MaxSettingsFileSize &&
                             (n = std::fread(buffer, 1, sizeof buffer, stdin)) > 0;)
@@ -38,21 +38,15 @@ TConfigProfile LoadProfile(const TSession &s)
         if (Interrupted())
             throw TInterruptedError("přerušeno (Ctrl+C) při čtení profilu ze stdin.");
         if (text.size() > platform::MaxSettingsFileSize || std::ferror(stdin) != 0)
-            Usage(unreadable);
+            load.Error = ProfileUnreadableText;
+        else
+            load = LoadProfileText(text);
     } else {
-        switch (platform::ReadSettingsFile(cl.ProfilePath, text)) {
-        case platform::ReadResult::Read:
-            break;
-        case platform::ReadResult::Missing:
-            Usage(subject + " neexistuje.");
-        case platform::ReadResult::Unreadable:
-            Usage(unreadable);
-        }
+        load = ReadProfileFile(cl.ProfilePath);
     }
-    TProfileParse parsed = ParseProfile(text);
-    if (!parsed.Profile)
-        Usage(subject + ", " + parsed.ErrorText());
-    return std::move(*parsed.Profile);
+    if (!load.Profile)
+        Usage(subject + load.Error);
+    return std::move(*load.Profile);
 }
 
 const char *ModuleOutcomeKey(TOutcome outcome)
@@ -87,23 +81,16 @@ int CmdConfigSave(TSession &s)
     if (!read.Ok())
         return s.Failed(read, " Soubor nebyl zapsán.");
     if (profile.Config.BaudCode >= BaudCodeCount) {
-        s.Err("modul hlásí neznámý kód rychlosti " + std::to_string(profile.Config.BaudCode) +
-              " (platné 0..8); profil nebyl uložen. Nastavte rychlost: korvalctl config set "
-              "baud=RYCHLOST.");
+        s.Err(UnknownBaudCodeText(profile.Config.BaudCode) +
+              " Nastavte rychlost: korvalctl config set baud=RYCHLOST.");
         return ExitModule;
     }
-    const std::string text = FormatProfile(profile);
     if (toStdout) {
-        s.Out(text);
+        s.Out(FormatProfile(profile));
         return ExitOk;
     }
-    // A new file beside the old one renamed over it: a reader never finds
-    // half a profile.
-    if (!platform::UpdateFile(cl.ProfilePath, [&](const std::string *) {
-            return std::optional<std::string>(text);
-        })) {
-        s.Err("soubor " + Quoted(cl.ProfilePath) +
-              " se nepodařilo zapsat (práva, místo na disku?).");
+    if (!WriteProfileFile(cl.ProfilePath, profile)) {
+        s.Err(ProfileWriteFailedText(cl.ProfilePath));
         return ExitModule;
     }
     if (cl.Json) {
@@ -114,9 +101,7 @@ int CmdConfigSave(TSession &s)
         j["baud_code"] = profile.Config.BaudCode;
         s.Print(j);
     } else {
-        s.Out("Uloženo do " + cl.ProfilePath + ": " + profile.Module + ", adresa " +
-              std::to_string(profile.Config.Address) + ", " +
-              std::to_string(BaudCodeToRate(profile.Config.BaudCode)) + " Bd.\n");
+        s.Out(ProfileSavedText(cl.ProfilePath, profile));
     }
     return ExitOk;
 }
@@ -243,13 +228,10 @@ int CmdConfigRestore(TSession &s)
             text += RegisterTableRow(r, ConfigByte(module, r.Byte), ConfigByte(file.Config, r.Byte),
                                      differs(r) ? '*' : ' ');
     } else {
-        text = "Zapsáno a ověřeno zpětným čtením: " + std::to_string(registers.size()) +
-               " registrů ze souboru " + cl.ProfilePath + ".\n";
+        text = RestoredText(registers.size(), cl.ProfilePath);
     }
     if (cl.WithAddress)
-        text += "Adresa " + std::to_string(file.Config.Address) + " a rychlost " +
-                std::to_string(BaudCodeToRate(file.Config.BaudCode)) +
-                " Bd platí až po restartu modulu.\n";
+        text += RestartText(file.Config);
     s.Out(text);
     return ExitOk;
 }
@@ -284,27 +266,13 @@ int CmdConfigClone(TSession &s)
                 row.Result =
                     WriteRegisters(s.Link(), registers, file.Config, s.Reporter(true, true));
         }
-        const std::string where = s.WhereText();
-        switch (!row.Attempted ? TOutcome::Stopped : row.Result.Outcome) {
-        case TOutcome::Done:
-            break;
-        case TOutcome::Mismatch:
-            row.Error = "zpětné čtení nesouhlasí: " + where + "." +
-                        WrittenText(registers, row.Result, s.Last);
-            break;
-        case TOutcome::Stopped:
-            row.Error = row.Attempted && row.Result.Step != 0
-                            ? "přerušeno (Ctrl+C) po " + where + "." +
-                                  WrittenText(registers, row.Result, s.Last)
-                            : std::string("přerušeno (Ctrl+C), nic nezapsáno.");
+        row.Error = CloneErrorText(registers, row.Result, row.Attempted, s.Last,
+                                   row.Attempted && row.Result.Outcome == TOutcome::DriverError
+                                       ? s.StatusText(row.Result.Status)
+                                       : std::string(),
+                                   "přerušeno (Ctrl+C)");
+        if (!row.Attempted)
             row.Result.Outcome = TOutcome::Stopped;
-            break;
-        case TOutcome::DriverError:
-            row.Error = where + " selhal: " + s.StatusText(row.Result.Status) + "." +
-                        (row.Result.Register != 0 ? WrittenText(registers, row.Result, s.Last)
-                                                  : std::string(" Nic nezapsáno."));
-            break;
-        }
         rows.push_back(std::move(row));
     }
 
@@ -344,7 +312,7 @@ int CmdConfigClone(TSession &s)
         for (const TRow &row : rows) {
             char head[32];
             std::snprintf(head, sizeof head, "adresa %3u  ", unsigned(row.Address));
-            text += head + (row.Error.empty() ? "hotovo (" + row.Module + ")" : row.Error) + "\n";
+            text += head + (row.Error.empty() ? CloneDoneText(row.Module) : row.Error) + "\n";
         }
         s.Out(text);
     }

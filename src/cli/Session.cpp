@@ -204,8 +204,7 @@ TStepReport TSession::Reporter(bool stopOnInterrupt, bool registerPairs)
 
 std::string TSession::WhereText() const
 {
-    return "krok " + std::to_string(Last.Number) + "/" + std::to_string(Last.Total) + " (" +
-           Last.What + ")";
+    return StepText(Last);
 }
 
 int TSession::Failed(const TModuleResult &result, const std::string &context)

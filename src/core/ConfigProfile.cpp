@@ -1,5 +1,6 @@
 #include "ConfigProfile.h"
 
+#include "Platform.h"
 #include "Text.h"
 
 #include <cstdio>
@@ -271,4 +272,37 @@ TConfigDifference DiffProfile(const TModuleConfig &module, const TModuleConfig &
     if (!withAddress)
         d.Uncompared = DiffConfigs(module, file, AddressRegisters()).Registers;
     return d;
+}
+
+TProfileLoad LoadProfileText(std::string_view text)
+{
+    TProfileLoad load;
+    TProfileParse parsed = ParseProfile(text);
+    if (parsed.Profile)
+        load.Profile = std::move(parsed.Profile);
+    else
+        load.Error = ", " + parsed.ErrorText();
+    return load;
+}
+
+TProfileLoad ReadProfileFile(const std::filesystem::path &path)
+{
+    std::string text;
+    switch (platform::ReadSettingsFile(path, text)) {
+    case platform::ReadResult::Read:
+        break;
+    case platform::ReadResult::Missing:
+        return {std::nullopt, " neexistuje."};
+    case platform::ReadResult::Unreadable:
+        return {std::nullopt, ProfileUnreadableText};
+    }
+    return LoadProfileText(text);
+}
+
+bool WriteProfileFile(const std::filesystem::path &path, const TConfigProfile &profile)
+{
+    const std::string text = FormatProfile(profile);
+    return platform::UpdateFile(path, [&](const std::string *) {
+        return std::optional<std::string>(text);
+    });
 }

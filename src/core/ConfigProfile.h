@@ -11,6 +11,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
 #include <optional>
 #include <span>
 #include <string>
@@ -50,6 +51,26 @@ struct TProfileParse {
 
 // The whole text of a file; CRLF line ends are taken as LF.
 TProfileParse ParseProfile(std::string_view text);
+
+// A profile file read whole and parsed, or why not. Error follows
+// "soubor „NAME“" in a message: " neexistuje.", ProfileUnreadableText or
+// ", řádek 7: …".
+struct TProfileLoad {
+    std::optional<TConfigProfile> Profile;
+    std::string Error;
+};
+inline constexpr const char *ProfileUnreadableText =
+    " nelze přečíst (není to čitelný soubor do 1 MiB).";
+// Reads no more than platform::MaxSettingsFileSize and never blocks on a
+// FIFO or device.
+TProfileLoad ReadProfileFile(const std::filesystem::path &path);
+// `text` as the content of a file.
+TProfileLoad LoadProfileText(std::string_view text);
+
+// FormatProfile(profile) into `path` by platform::UpdateFile: a reader
+// finds the old file or the new one, never half a profile. False when the
+// file cannot be written (it is then as it was).
+bool WriteProfileFile(const std::filesystem::path &path, const TConfigProfile &profile);
 
 // One channel setting that differs, for a person.
 struct TChannelDifference {

@@ -105,3 +105,81 @@ std::string ProfileDiffSummary(const TConfigDifference &d, std::size_t compared,
     return "Liší se " + std::to_string(d.Registers.size()) + " z " + std::to_string(compared) +
            " registrů.\n";
 }
+
+std::string StepText(const TModuleStep &step)
+{
+    return "krok " + std::to_string(step.Number) + "/" + std::to_string(step.Total) + " (" +
+           step.What + ")";
+}
+
+std::string WrittenText(std::span<const TRegisterStep> registers, const TModuleResult &result,
+                        const TModuleStep &last)
+{
+    // A stop comes only after a read-back, a failure at the step itself.
+    const std::size_t checked =
+        result.Outcome == TOutcome::Stopped ? last.Number / 2 : (last.Number - 1) / 2;
+    std::string text;
+    for (std::size_t i = 0; i < checked && i < registers.size(); ++i)
+        text += (i == 0 ? " Zapsány a ověřeny registry: " : ", ") +
+                std::to_string(registers[i].Register);
+    return text + (checked == 0 ? " Žádný registr nebyl zapsán a ověřen." : ".");
+}
+
+std::string CloneErrorText(std::span<const TRegisterStep> registers, const TModuleResult &result,
+                           bool attempted, const TModuleStep &last, std::string_view status,
+                           std::string_view stopped)
+{
+    switch (!attempted ? TOutcome::Stopped : result.Outcome) {
+    case TOutcome::Done:
+        return {};
+    case TOutcome::Mismatch:
+        return "zpětné čtení nesouhlasí: " + StepText(last) + "." +
+               WrittenText(registers, result, last);
+    case TOutcome::Stopped:
+        // Stopped between the identity and the first write: Step is 0.
+        return attempted && result.Step != 0
+                   ? std::string(stopped) + " po " + StepText(last) + "." +
+                         WrittenText(registers, result, last)
+                   : std::string(stopped) + ", nic nezapsáno.";
+    case TOutcome::DriverError:
+        break;
+    }
+    return StepText(last) + " selhal: " + std::string(status) + "." +
+           (result.Register != 0 ? WrittenText(registers, result, last)
+                                 : std::string(" Nic nezapsáno."));
+}
+
+std::string CloneDoneText(std::string_view module)
+{
+    return "hotovo (" + std::string(module) + ")";
+}
+
+std::string ProfileSavedText(std::string_view file, const TConfigProfile &profile)
+{
+    return "Uloženo do " + std::string(file) + ": " + profile.Module + ", adresa " +
+           std::to_string(profile.Config.Address) + ", " +
+           std::to_string(BaudCodeToRate(profile.Config.BaudCode)) + " Bd.\n";
+}
+
+std::string UnknownBaudCodeText(uint8_t code)
+{
+    return "modul hlásí neznámý kód rychlosti " + std::to_string(code) +
+           " (platné 0..8); profil nebyl uložen.";
+}
+
+std::string ProfileWriteFailedText(std::string_view file)
+{
+    return "soubor " + Quoted(file) + " se nepodařilo zapsat (práva, místo na disku?).";
+}
+
+std::string RestoredText(std::size_t registers, std::string_view file)
+{
+    return "Zapsáno a ověřeno zpětným čtením: " + std::to_string(registers) +
+           " registrů ze souboru " + std::string(file) + ".\n";
+}
+
+std::string RestartText(const TModuleConfig &file)
+{
+    return "Adresa " + std::to_string(file.Address) + " a rychlost " +
+           std::to_string(BaudCodeToRate(file.BaudCode)) + " Bd platí až po restartu modulu.\n";
+}

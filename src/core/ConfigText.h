@@ -11,6 +11,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -49,3 +50,35 @@ std::string ChannelDifferenceRow(const TChannelDifference &c);
 // 12 registrů.", with its newline.
 std::string ProfileDiffSummary(const TConfigDifference &d, std::size_t compared,
                                std::string_view file);
+
+// "krok 3/14 (čtení registru 33 …)": where an operation was at `step`.
+std::string StepText(const TModuleStep &step);
+
+// Which of `registers` a write that ended with `result` after step `last`
+// left written and checked (a write and its read-back a register), as a
+// sentence for the error message: " Zapsány a ověřeny registry: 32, 35."
+std::string WrittenText(std::span<const TRegisterStep> registers, const TModuleResult &result,
+                        const TModuleStep &last);
+
+// Why a clone of `registers` to one module did not end done, empty when it
+// did: `attempted` false for a module never reached (stopped before it),
+// `last` the module's last step, `status` the driver's text of
+// result.Status, `stopped` what stopped the run ("přerušeno (Ctrl+C)").
+std::string CloneErrorText(std::span<const TRegisterStep> registers, const TModuleResult &result,
+                           bool attempted, const TModuleStep &last, std::string_view status,
+                           std::string_view stopped);
+// A module the clone wrote: "hotovo (DIO-3232 v.1.07)".
+std::string CloneDoneText(std::string_view module);
+
+// The ends of a save and of a restore, for a person.
+// "Uloženo do F: DIO-3232 v.1.07, adresa 3, 9600 Bd.\n"
+std::string ProfileSavedText(std::string_view file, const TConfigProfile &profile);
+// "modul hlásí neznámý kód rychlosti 9 (platné 0..8); profil nebyl uložen."
+std::string UnknownBaudCodeText(uint8_t code);
+// "soubor „F“ se nepodařilo zapsat (práva, místo na disku?)."
+std::string ProfileWriteFailedText(std::string_view file);
+// "Zapsáno a ověřeno zpětným čtením: 12 registrů ze souboru F.\n"
+std::string RestoredText(std::size_t registers, std::string_view file);
+// A restore with the address and rate: "Adresa 5 a rychlost 9600 Bd platí
+// až po restartu modulu.\n"
+std::string RestartText(const TModuleConfig &file);
