@@ -9,7 +9,7 @@ BUILD_PACKAGES=(g++ gcc cmake ninja-build pkg-config libgtest-dev libbenchmark-d
 SANITIZE_PACKAGES=("${BUILD_PACKAGES[@]}" clang-14 libclang-rt-14-dev)
 FUZZ_PACKAGES=("${BUILD_PACKAGES[@]}" clang-14 libclang-rt-14-dev)
 VALGRIND_PACKAGES=("${BUILD_PACKAGES[@]}" valgrind)
-WINDOWS_PACKAGES=(cmake ninja-build g++-mingw-w64-x86-64-posix googletest wine64 wine)
+WINDOWS_PACKAGES=(cmake ninja-build g++-mingw-w64-x86-64-posix googletest wine64 wine python3 xvfb xauth)
 PACKAGE_TEST_PACKAGES=("${BUILD_PACKAGES[@]}" dpkg-dev)
 RUN_PACKAGES=("${BUILD_PACKAGES[@]}")
 # run.sh without a display.

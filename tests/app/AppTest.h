@@ -6,6 +6,7 @@
 #include "Dekl.h"
 #include "Platform.h"
 #include "Qxxx417.h"
+#include "FakeLoader.h"
 #include "fake_driver.h"
 
 #include <QApplication>
@@ -13,7 +14,6 @@
 #include <QTimer>
 #include <QWidget>
 
-#include <dlfcn.h>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -27,14 +27,11 @@ class FakeDriver {
 public:
     explicit FakeDriver(uint8_t kind)
     {
-        static const char *files[] = {"libqcom417.so", "libqpci417.so", "libqpci1417.so",
-                                      "libqusb1417.so", "libqlx1417.so"};
+        static const char *files[] = {"QCOM417.DLL", "QPCI417.DLL", "QPCI1417.DLL",
+                                      "QUSB1417.DLL", "QLX1417.DLL"};
         DrvSetLibraryDirectory(FakesDir / "full");
-        const std::filesystem::path file = FakesDir / "full" / files[kind];
-        lib_ = dlopen(file.c_str(), RTLD_NOW);
-        if (lib_ != nullptr) {
-            auto get = reinterpret_cast<fake_state *(*)()>(dlsym(lib_, "fake_get_state"));
-            state_ = get();
+        lib_ = fakeload::Load(FakesDir / "full" / fakeload::FileName(files[kind]));
+        if (lib_ != nullptr && (state_ = fakeload::State(lib_)) != nullptr) {
             *state_ = fake_state{};
             state_->init_handle = 0x417;
         }
@@ -42,7 +39,7 @@ public:
     ~FakeDriver()
     {
         if (lib_ != nullptr)
-            dlclose(lib_);
+            fakeload::Release(lib_);
     }
     FakeDriver(const FakeDriver &) = delete;
     FakeDriver &operator=(const FakeDriver &) = delete;

@@ -6,11 +6,15 @@
 # libraries and the real ones at hand (FAKES_DIR, BIN_DIR), the helpers of
 # tests/fakes and tests/app on the include path. The program keeps its
 # settings beside the executable, so the tests of one executable share a file
-# and must not overlap: they all take the app_settings lock.
+# and must not overlap: they all take the app_settings lock. Under wine the
+# test main picks the minimal platform itself (test_main.cpp), which needs
+# an X display there: scripts/windows.sh runs the tests under xvfb-run.
 
 # The test main, compiled once for every window-test executable.
 add_library(korval_gui_test_main OBJECT ${PROJECT_SOURCE_DIR}/tests/app/test_main.cpp)
 target_link_libraries(korval_gui_test_main PRIVATE korval_gui korval_warnings GTest::gtest)
+target_compile_definitions(korval_gui_test_main PRIVATE
+  BIN_DIR="${test_path_prefix}${CMAKE_BINARY_DIR}/bin")
 
 function(korval_gui_test target)
   cmake_parse_arguments(PARSE_ARGV 1 arg "" "TIMEOUT" "SOURCES;LIBRARIES;DEPENDS;DEFINITIONS")
@@ -20,8 +24,8 @@ function(korval_gui_test target)
   add_executable(${target} $<TARGET_OBJECTS:korval_gui_test_main> ${arg_SOURCES})
   set_target_properties(${target} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
   target_compile_definitions(${target} PRIVATE
-    FAKES_DIR="${CMAKE_BINARY_DIR}/tests/fakes"
-    BIN_DIR="${CMAKE_BINARY_DIR}/bin"
+    FAKES_DIR="${test_path_prefix}${CMAKE_BINARY_DIR}/tests/fakes"
+    BIN_DIR="${test_path_prefix}${CMAKE_BINARY_DIR}/bin"
     ${arg_DEFINITIONS})
   target_include_directories(${target} PRIVATE
     ${PROJECT_SOURCE_DIR}/tests/fakes
@@ -33,7 +37,7 @@ function(korval_gui_test target)
   # no window test is about the bus's wire time.
   # (A second variable through ENVIRONMENT_MODIFICATION: the discovered
   # tests' properties cannot carry a list.)
-  gtest_discover_tests(${target} DISCOVERY_MODE PRE_TEST PROPERTIES
+  gtest_discover_tests(${target} DISCOVERY_MODE PRE_TEST ${discovery_timeout} PROPERTIES
     TIMEOUT ${arg_TIMEOUT} RESOURCE_LOCK app_settings ENVIRONMENT QT_QPA_PLATFORM=offscreen
     ENVIRONMENT_MODIFICATION Q417_TIMING=set:none)
 endfunction()

@@ -15,6 +15,21 @@
 
 #include <sys/types.h>
 
+#ifdef _WIN32
+#include <csignal>
+// Under wine the simulator runs on the build machine (Linux, through the
+// launcher): its signals by their numbers there. SIGINT and SIGTERM agree.
+#ifndef SIGKILL
+#define SIGKILL 9
+#endif
+#ifndef SIGCONT
+#define SIGCONT 18
+#endif
+#ifndef SIGSTOP
+#define SIGSTOP 19
+#endif
+#endif
+
 namespace simtest {
 
 using namespace std::chrono_literals;
@@ -73,11 +88,21 @@ public:
     std::string Stderr() const;
 
 private:
+    // The start-up lines until "ready", the child's end or the time-out.
+    void AwaitReady(const std::string &executable, Ms startTimeout);
     void Read(); // the reader thread
+    // Stdout bytes into complete lines; under mutex_.
+    void TakeOut(const char *data, std::size_t n);
     void Parse(const std::string &line);
 
+#ifdef _WIN32
+    // The launcher's connection: the simulator runs on the build machine.
+    uintptr_t socket_ = ~uintptr_t(0);
+    int exit_ = -1; // the simulator's exit code, as the launcher reports it
+#else
     pid_t pid_ = -1;
     int out_ = -1, err_ = -1;
+#endif
     bool ready_ = false;
     std::string failure_;
     std::vector<std::string> startLines_;

@@ -39,7 +39,7 @@ class ScanWindow : public ::testing::Test
     void SetUp() override
     {
         // The slow module is late only against the wire's real time.
-        ::unsetenv("Q417_TIMING");
+        qunsetenv("Q417_TIMING");
         DrvSetLibraryDirectory(DRIVER_DIR);
     }
     void Start(std::vector<std::string> modules, bool real = true)

@@ -6,6 +6,7 @@
 #include "OkamDIN.h"
 #include "OkamDOUT.h"
 #include "Prejimka.h"
+#include "Profil.h"
 #include "Pripojeni.h"
 #include "Program.h"
 #include "Qxxx417.h"
@@ -13,6 +14,7 @@
 #include "Zaznam.h"
 
 #include <QDir>
+#include <QTemporaryDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QImage>
@@ -209,6 +211,30 @@ int main(int argc, char **argv)
                 p->Button1Click();
             },
             [](TPrejimka *p) { return !p->Running() && p->Result().has_value(); });
+        // The profile saved, and compared with a copy whose channel 13 has
+        // its input negation off: that register and that channel marked.
+        QTemporaryDir files;
+        const QString saved = files.filePath(QStringLiteral("modul.profile"));
+        const QString changed = files.filePath(QStringLiteral("upraveny.profile"));
+        toolsSaved = toolsSaved &&
+                     ShootView<TProfil>(w.ProfilKonfigurace1,
+                                        out + QStringLiteral("/profile-window.png"), 300,
+                                        [&](TProfil *p) {
+                                            p->SaveFileName = [&] { return saved; };
+                                            p->Button1Click();
+                                            QFile in(saved), copy(changed);
+                                            if (!in.open(QIODevice::ReadOnly) ||
+                                                !copy.open(QIODevice::WriteOnly))
+                                                return;
+                                            QByteArray text = in.readAll();
+                                            text.replace("channel 13: din-negation=1",
+                                                         "channel 13: din-negation=0");
+                                            copy.write(text);
+                                            copy.close();
+                                            p->OpenFileName = [&] { return changed; };
+                                            p->Button2Click();
+                                        },
+                                        [](TProfil *p) { return !p->Running(); });
         QCoreApplication::processEvents();
         auto *log = w.findChild<TZaznam *>();
         toolsSaved = toolsSaved && log != nullptr &&
