@@ -13,6 +13,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QFileDialog>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
@@ -299,12 +300,20 @@ Exchanges &Record()
     return record;
 }
 
+// A message box or a file dialog: the monkey answers it at once rather
+// than act in it (a file dialog would let it write files anywhere).
+static bool AnsweredAtOnce(const QWidget *w)
+{
+    return qobject_cast<const QMessageBox *>(w) != nullptr ||
+           qobject_cast<const QFileDialog *>(w) != nullptr;
+}
+
 std::vector<QDialog *> ProgramDialogs()
 {
     std::vector<QDialog *> out;
     for (QWidget *w : QApplication::topLevelWidgets()) {
         auto *d = qobject_cast<QDialog *>(w);
-        if (d != nullptr && d->isVisible() && qobject_cast<QMessageBox *>(d) == nullptr)
+        if (d != nullptr && d->isVisible() && !AnsweredAtOnce(d))
             out.push_back(d);
     }
     return out;
@@ -490,6 +499,9 @@ bool Monkey::eventFilter(QObject *o, QEvent *e)
             boxes_.push_back(box->text());
             Log("message box: " + Text(box->text()));
             QTimer::singleShot(0, box, [box] { box->done(QMessageBox::Ok); });
+        } else if (auto *files = qobject_cast<QFileDialog *>(w)) {
+            Log("file dialog: cancel");
+            QTimer::singleShot(0, files, [files] { files->reject(); });
         } else if (qobject_cast<QDialog *>(w) != nullptr) {
             ++shown_[w->objectName()];
             TForm1 *main = MainWindow();
@@ -540,7 +552,7 @@ void Monkey::Step()
     QTimer::singleShot(0, this, &Monkey::Step);
     if (popup != nullptr)
         ActOnPopup(popup);
-    else if (modal != nullptr && qobject_cast<QMessageBox *>(modal) == nullptr)
+    else if (modal != nullptr && !AnsweredAtOnce(modal))
         ActOnWindow(modal);
     else if (modal == nullptr && main != nullptr)
         ActOnMain(main);
@@ -561,7 +573,7 @@ void Monkey::WindDown(QWidget *popup, QWidget *modal, TForm1 *main)
         // A message box answers itself; a dialog in a register sequence
         // closes when the sequence ends.
         if (auto *d = qobject_cast<QDialog *>(modal);
-            d != nullptr && !qobject_cast<QMessageBox *>(d)) {
+            d != nullptr && !AnsweredAtOnce(d)) {
             Log("wind down: reject " + Text(d->objectName()));
             d->reject();
         }
