@@ -9,11 +9,11 @@
 #include "Prejimka.h"
 #include "Session.h"
 #include "SimProcess.h"
+#include "WindowBench.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
 
-#include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <array>
@@ -25,23 +25,8 @@
 
 namespace {
 
-double Median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    const std::size_t n = v.size();
-    return n % 2 == 1 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
-}
-
-std::string List(const std::vector<double> &v)
-{
-    std::string s;
-    for (double x : v) {
-        char one[32];
-        std::snprintf(one, sizeof one, "%s%.3f", s.empty() ? "" : ", ", x);
-        s += one;
-    }
-    return s;
-}
+using windowbench::List;
+using windowbench::Median;
 
 // korvalctl --json test's duration_s; negative when it did not pass.
 double CliRun(uint16_t port, const std::string &settings)
@@ -49,16 +34,10 @@ double CliRun(uint16_t port, const std::string &settings)
     const std::string command = std::string(KORVALCTL_EXE) + " --settings " + settings +
                                 " -i lan --ip 127.0.0.1 --udp-port " + std::to_string(port) +
                                 " -a 1 -b 9600 --json test";
-    std::FILE *p = popen(command.c_str(), "r");
-    if (p == nullptr)
+    const std::optional<nlohmann::json> answer = windowbench::KorvalctlJson(command);
+    if (!answer)
         return -1;
-    std::string out;
-    std::array<char, 4096> buffer{};
-    for (std::size_t n; (n = std::fread(buffer.data(), 1, buffer.size(), p)) > 0;)
-        out.append(buffer.data(), n);
-    if (pclose(p) != 0)
-        return -1;
-    const nlohmann::json j = nlohmann::json::parse(out);
+    const nlohmann::json &j = *answer;
     return j["passed"].get<bool>() ? j["duration_s"].get<double>() : -1;
 }
 

@@ -8,6 +8,7 @@
 #include "Hledani.h"
 #include "Qxxx417.h"
 #include "SimProcess.h"
+#include "WindowBench.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -17,7 +18,6 @@
 #include <QPushButton>
 #include <QTimer>
 
-#include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <array>
@@ -28,23 +28,8 @@
 
 namespace {
 
-double Median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    const std::size_t n = v.size();
-    return n % 2 == 1 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
-}
-
-std::string List(const std::vector<double> &v, const char *format = "%.3f")
-{
-    std::string s;
-    for (double x : v) {
-        char one[32];
-        std::snprintf(one, sizeof one, format, x);
-        s += (s.empty() ? "" : ", ") + std::string(one);
-    }
-    return s;
-}
+using windowbench::List;
+using windowbench::Median;
 
 // korvalctl --json scan's elapsed_s; negative when it did not find the module.
 double CliRun(uint16_t port, const std::string &settings)
@@ -52,16 +37,10 @@ double CliRun(uint16_t port, const std::string &settings)
     const std::string command = std::string(KORVALCTL_EXE) + " --settings " + settings +
                                 " -i lan --ip 127.0.0.1 --udp-port " + std::to_string(port) +
                                 " --json scan --addresses 0-255 --rates 9600 2>/dev/null";
-    std::FILE *p = popen(command.c_str(), "r");
-    if (p == nullptr)
+    const std::optional<nlohmann::json> answer = windowbench::KorvalctlJson(command);
+    if (!answer)
         return -1;
-    std::string out;
-    std::array<char, 4096> buffer{};
-    for (std::size_t n; (n = std::fread(buffer.data(), 1, buffer.size(), p)) > 0;)
-        out.append(buffer.data(), n);
-    if (pclose(p) != 0)
-        return -1;
-    const nlohmann::json j = nlohmann::json::parse(out);
+    const nlohmann::json &j = *answer;
     return j["finds"].size() == 1 ? j["elapsed_s"].get<double>() : -1;
 }
 

@@ -194,12 +194,7 @@ void TForm2::Button1Click()
     if (Data == nullptr)
         return;
 
-    int32_t handle = Data->Handle;
-    if (Data->Connected && Data->Handle != 0) {
-        DrvDone(Data->Kind, handle);
-        Data->Handle = handle;
-        Data->Connected = false;
-    }
+    CloseRecord(*Data);
     SetPanel(QStringLiteral("Probíhá inicializace připojení"), true);
 
     int32_t number = 0;

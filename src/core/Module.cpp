@@ -395,6 +395,16 @@ TConnectResult ConnectRecord(TData &data, uint8_t address, uint8_t baudCode, TDa
     return r;
 }
 
+void CloseRecord(TData &data)
+{
+    if (!data.Connected || data.Handle == 0)
+        return;
+    int32_t handle = data.Handle;
+    DrvDone(data.Kind, handle);
+    data.Handle = handle;
+    data.Connected = false;
+}
+
 void FillInitParams(TData &data)
 {
     data.InitParams.fill(0);

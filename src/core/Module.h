@@ -120,6 +120,9 @@ struct TConnectResult {
 };
 TConnectResult ConnectRecord(TData &data, uint8_t address, uint8_t baudCode, TDataArray &text,
                              const TStepReport &report = {});
+// Closes the record's connection when it has one (DrvDone; the handle as
+// Done leaves it), so that another may open.
+void CloseRecord(TData &data);
 // The record's InitParams from its interface fields (COM port, ISA base,
 // LAN address, port and time-out), as the connection dialog sets them.
 void FillInitParams(TData &data);

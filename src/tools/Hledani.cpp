@@ -1,7 +1,6 @@
 #include "Hledani.h"
 
 #include "Module.h"
-#include "Qxxx417.h"
 #include "ScanText.h"
 #include "WindowKit.h"
 
@@ -177,7 +176,6 @@ void THledani::Start()
 {
     if (Data == nullptr)
         return;
-    Label1->setText(QStringLiteral("Rozhraní: ") + Q(InterfaceText(*Data)));
     const std::string range = Edit1->text().trimmed().toStdString();
     const std::optional<std::vector<uint8_t>> addresses = ParseAddressList(range);
     if (!addresses) {
@@ -207,13 +205,12 @@ void THledani::Start()
         said = QStringLiteral(" Připojení k modulu %1 uzavřeno: hledání nastavuje rozhraní znovu "
                               "při každé rychlosti.")
                    .arg(Q(Data->ModuleName));
-        CloseConnection();
+        CloseRecord(*Data);
     }
 
     StringGrid1->setRowCount(0);
     finds_.clear();
     texts_.clear();
-    shown_ = 0;
     probed_ = 0;
     stop_ = false;
     closeRequested_ = false;
@@ -301,7 +298,6 @@ void THledani::AddRow(const TScanFind &f)
     // written again then.
     cell(2, worker_ == nullptr ? FindText(f) : Q(f.Name), false);
     cell(3, Q(ScanFindNote(f, plan_)), false);
-    ++shown_;
 }
 
 void THledani::Finish()
@@ -316,7 +312,6 @@ void THledani::Finish()
     // completed after its row was posted.
     finds_ = result_.Finds;
     StringGrid1->setRowCount(0);
-    shown_ = 0;
     for (const TScanFind &f : finds_)
         AddRow(f);
     if (!finds_.empty())
@@ -369,14 +364,6 @@ void THledani::Finish()
     }
 }
 
-void THledani::CloseConnection()
-{
-    int32_t handle = Data->Handle;
-    DrvDone(Data->Kind, handle);
-    Data->Handle = handle;
-    Data->Connected = false;
-}
-
 void THledani::Button2Click()
 {
     if (worker_ != nullptr || Data == nullptr)
@@ -394,8 +381,7 @@ void THledani::Button2Click()
                                 .arg(Q(RateText(f.BaudCode))));
         return;
     }
-    if (Data->Connected && Data->Handle != 0)
-        CloseConnection();
+    CloseRecord(*Data);
     StatusBar1->SetText(QStringLiteral(" Probíhá inicializace připojení"));
     Data->Address = f.Address;
     Data->BaudRate = BaudCodeToRate(f.BaudCode);

@@ -79,7 +79,6 @@ private:
     void Finish();
     void ShowProgress(const TScanProgress &p);
     void AddRow(const TScanFind &f);
-    void CloseConnection();
     QString FindText(const TScanFind &f) const;
 
     QThread *worker_ = nullptr;
@@ -93,5 +92,4 @@ private:
     std::map<int32_t, std::string> texts_; // driver texts, taken while loaded
     TDataArray text_{};
     std::vector<TScanFind> finds_;
-    std::size_t shown_ = 0; // finds in the table during a run
 };

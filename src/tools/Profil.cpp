@@ -249,9 +249,7 @@ void TProfil::Button2Click()
 {
     if (running_ || !ReadyToExchange(Data, *StatusBar1))
         return;
-    const QString path = OpenFileName ? OpenFileName() : QString();
-    if (path.isEmpty())
-        return;
+    QString path;
     const std::optional<TConfigProfile> file = Load(path);
     if (!file)
         return;
@@ -286,9 +284,7 @@ void TProfil::Button3Click()
 {
     if (running_ || !ReadyToExchange(Data, *StatusBar1))
         return;
-    const QString path = OpenFileName ? OpenFileName() : QString();
-    if (path.isEmpty())
-        return;
+    QString path;
     const std::optional<TConfigProfile> file = Load(path);
     if (!file)
         return;
@@ -398,9 +394,7 @@ void TProfil::Button4Click()
         Edit1->setFocus();
         return;
     }
-    const QString path = OpenFileName ? OpenFileName() : QString();
-    if (path.isEmpty())
-        return;
+    QString path;
     const std::optional<TConfigProfile> file = Load(path);
     if (!file)
         return;
@@ -486,8 +480,11 @@ void TProfil::Button6Click()
 
 // ---- Shared ----------------------------------------------------------------
 
-std::optional<TConfigProfile> TProfil::Load(const QString &path)
+std::optional<TConfigProfile> TProfil::Load(QString &path)
 {
+    path = OpenFileName ? OpenFileName() : QString();
+    if (path.isEmpty())
+        return std::nullopt;
     TProfileLoad load = ReadProfileFile(FsPath(path));
     if (!load.Profile) {
         StatusBar1->SetText(QStringLiteral(" Soubor ") + Q(Quoted(path.toStdString()) + load.Error) +

@@ -83,7 +83,10 @@ public slots:
     void Button6Click();
 
 private:
-    std::optional<TConfigProfile> Load(const QString &path);
+    // The file the user picks (OpenFileName) into `path`, read whole; none,
+    // with the status line saying why, when it cannot be read or parsed,
+    // and none in silence when the user cancelled.
+    std::optional<TConfigProfile> Load(QString &path);
     // Reads `registers` into `config`; false, with the status line saying
     // why and `after` behind it, when it did not finish.
     bool Read(std::span<const TRegisterStep> registers, TModuleConfig &config, const QString &after);
